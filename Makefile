@@ -1,0 +1,45 @@
+# Tarnwell: the everyday commands. `make demo` and `make test` do all the set-up
+# a fresh Debian machine needs.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+
+.PHONY: all setup build build-asan test test-fast demo images clean
+
+all: build
+
+setup:
+	bash scripts/setup.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(ASAN_BUILD)/build.ninja:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=ON
+
+build: setup $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: setup $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+# Every suite, in the normal build and again under ASan and UBSan.
+test: build build-asan
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+test-fast: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Recovers the bundled memory-card image into demo-output/.
+demo: build
+	bash scripts/demo.sh $(BUILD)/tarnwell
+
+# Remakes the committed test images with the real tools (needs the set-up packages).
+images: setup
+	bash tests/images/make-images.sh
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) demo-output

@@ -1,0 +1,16 @@
+#include "app/ScanSession.h"
+
+#include "device/FileReadSeek.h"
+
+namespace tarnwell {
+
+void ScanSession::ResetReader() { reader = std::make_unique<FileReadSeek>(); }
+
+bool ScanSession::OpenReader(const std::string& path) {
+    if (!reader) ResetReader();
+    bool ok = reader->Open(path);
+    deviceSectorCount = ok ? reader->deviceSectorCount() : 0;
+    return ok;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,45 @@
+#pragma once
+// The wizard's choices and the one shared sector reader. Written by the pages
+// on the interface thread, read by the workers they start.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/VolumeEntry.h"
+#include "device/readWriteInterface.h"
+
+namespace tarnwell {
+
+enum class PartitionScanMode : int { Standard = 1, Advanced = 2 };
+enum class RecoveryMode : int { Standard = 1, Advanced = 2, Deep = 3 };
+
+inline constexpr const char* kProductCaption = "Tarnwell v21.04";
+
+struct ScanSession {
+    // Process-wide state.
+    std::unique_ptr<readWriteInterface> reader;
+    std::uint64_t deviceSectorCount = 0;
+    bool volumeChosen = false;   // a mounted volume rather than a physical drive
+    bool driveFormatted = false; // the user says the volume was formatted since
+    std::string rootFolderName = "ROOT";
+
+    // Hand-off between pages.
+    std::string devicePath;
+    PartitionScanMode partitionScanMode = PartitionScanMode::Standard;
+    bool gptFormat = false;
+    bool keepVolumeSize = false;
+    bool customRangeSet = false;
+    std::int64_t customStartSector = 0;
+    std::int64_t customEndSector = 0;
+    VolumeEntry selectedVolume;
+    RecoveryMode recoveryMode = RecoveryMode::Standard;
+    std::string maxFileSystems = "3";
+
+    // Replaces the reader with a new, unopened one, as the drive page does on "Next".
+    void ResetReader();
+    // Opens the reader on path and records the device's sector count.
+    bool OpenReader(const std::string& path);
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,16 @@
+#pragma once
+// Each command of `tarnwell` lives in its own file and registers itself here.
+// A command's run sets the process exit code: 0 done, 1 done with errors,
+// 2 bad usage or a source that cannot be opened.
+
+#include <CLI/CLI.hpp>
+
+namespace tarnwell::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitErrors = 1;
+inline constexpr int kExitUsage = 2;
+
+void AddDrivesCommand(CLI::App& app, int& exitCode);
+
+}  // namespace tarnwell::cli

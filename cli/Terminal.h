@@ -1,0 +1,58 @@
+#pragma once
+// The command line's side of progress and questions: a bar with the status
+// text on stderr when it is a terminal, plain status lines otherwise; Ctrl-C
+// asks the running job to stop and keep what it found.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "app/JobControl.h"
+#include "app/ProgressSink.h"
+#include "app/Prompter.h"
+
+namespace tarnwell::cli {
+
+class TerminalProgress final : public ProgressSink {
+public:
+    TerminalProgress();
+    ~TerminalProgress() override;
+    void SetRange(std::int64_t lower, std::int64_t upper) override;
+    void SetPosition(std::int64_t position) override;
+    void SetStatus(const std::string& text) override;
+    // Ends the bar's line so that what follows starts on a fresh one.
+    void Finish();
+
+private:
+    void Draw();
+
+    std::mutex mutex_;
+    bool terminal_;
+    bool drawn_ = false;
+    std::int64_t lower_ = 0, upper_ = 0, position_ = 0;
+    int lastPermille_ = -1;
+    std::string status_;
+};
+
+// Informs on stderr; answers questions yes unless told otherwise (--no).
+class CliPrompter final : public Prompter {
+public:
+    explicit CliPrompter(bool answer = true) : answer_(answer) {}
+    void Inform(const std::string& text) override;
+    bool AskYesNo(const std::string& question) override;
+
+private:
+    bool answer_;
+};
+
+// While alive, Ctrl-C requests a stop of control instead of ending the process;
+// a second Ctrl-C ends it.
+class InterruptGuard {
+public:
+    explicit InterruptGuard(JobControl& control);
+    ~InterruptGuard();
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
+
+}  // namespace tarnwell::cli

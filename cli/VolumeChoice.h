@@ -1,0 +1,42 @@
+#pragma once
+// Opening a SOURCE and choosing the volume a command works on:
+//   --volume N                     row N of `tarnwell volumes`
+//   --start SECTOR [--size-mib N] [--fs KIND]
+//   default: the whole SOURCE when it begins with a volume, else an error
+//   that lists the volumes found.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "app/VolumeEntry.h"
+#include "device/FileReadSeek.h"
+
+namespace tarnwell::cli {
+
+struct VolumeOptions {
+    int volumeIndex = 0;                 // 0: not given (rows count from 1)
+    std::optional<std::int64_t> startSector;
+    std::optional<std::int64_t> sizeMiB;
+    std::string fsKind = "auto";         // auto | ntfs | fat12 | fat16 | fat32 | exfat | ext | hfsplus
+    bool gpt = false;                    // force the GPT walk when listing rows for --volume
+};
+
+void AddVolumeOptions(CLI::App* command, VolumeOptions& options);
+
+// Opens source read-only; on failure returns the text to print (exit code 2).
+std::optional<std::string> OpenSource(const std::string& source, FileReadSeek& reader);
+
+struct VolumeChoice {
+    std::optional<VolumeEntry> volume;
+    std::string error;  // set when no volume could be chosen (exit code 2)
+};
+
+VolumeChoice ChooseVolume(readWriteInterface& reader, const VolumeOptions& options);
+
+// The FsKind name for a --fs value ("fat32" -> "FAT32", "exfat" -> "FAT64"); empty when unknown.
+std::string FsKindForOption(const std::string& value);
+
+}  // namespace tarnwell::cli

@@ -1,0 +1,20 @@
+#include <cstdio>
+
+#include "cli/Commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Tarnwell: read-only recovery of files from disks, cards and images"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "tarnwell 21.04");
+
+    int exitCode = tarnwell::cli::kExitOk;
+    tarnwell::cli::AddDrivesCommand(app, exitCode);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int rc = app.exit(e);
+        return rc == 0 ? 0 : tarnwell::cli::kExitUsage;
+    }
+    return exitCode;
+}

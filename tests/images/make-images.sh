@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Makes Tarnwell's test images with the real tools (mkfs.fat and mtools,
+# sfdisk, sgdisk) and records The Sleuth Kit's view of each (mmls, fls -r -p).
+# The images are committed xz-compressed beside this script; tests unpack them,
+# so running the tests needs no mounts and none of these tools.
+#
+#   tests/images/make-images.sh [NAME...]   (no names: every image)
+#
+# Each image is made by one function, image_NAME. Later file systems add theirs.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export MTOOLS_SKIP_CHECK=1 TZ=UTC
+
+# Files made here get fixed times so that images are the same on every run.
+stamp() { touch -d "$1" "$2"; }
+
+# A small real JPEG (a plasma picture): deterministic for a given seed.
+photo() {  # photo SEED FILE
+    convert -seed "$1" -size 320x240 plasma:fractal -quality 85 "$2"
+}
+
+# mkfs.fat into part of an image file (no loop device needed).
+fat_at() {  # fat_at IMAGE START_SECTOR SECTORS FAT_BITS LABEL [extra mkfs options]
+    local img=$1 start=$2 sectors=$3 bits=$4 label=$5
+    shift 5
+    mkfs.fat --invariant --offset="$start" -F "$bits" -n "$label" "$@" "$img" $((sectors / 2)) >/dev/null
+}
+
+finish() {  # finish NAME IMAGE [FLS_OFFSET...] : compress and record the reference views
+    local name=$1 img=$2
+    shift 2
+    xz -9 -T1 -c "$img" >"$here/$name.img.xz"
+    mmls "$img" >"$here/$name.mmls" 2>/dev/null || rm -f "$here/$name.mmls"
+    local offsets=("$@")
+    [ ${#offsets[@]} -gt 0 ] || offsets=(0)
+    : >"$here/$name.fls"
+    for off in "${offsets[@]}"; do
+        echo "# offset $off" >>"$here/$name.fls"
+        fls -r -p -o "$off" "$img" >>"$here/$name.fls" 2>&1 || true
+    done
+    echo "made $name ($(du -h "$here/$name.img.xz" | cut -f1) packed)"
+}
+
+# The bundled sample: a 64 MiB FAT32 camera card with photos, two of them deleted.
+image_sample_card() {
+    local img=$work/sample-card.img src=$work/sample-src
+    truncate -s 64M "$img"
+    fat_at "$img" 0 131072 32 CANON_DC -s 1 -i 1A2B3C4D
+    mkdir -p "$src"
+    mmd -i "$img" ::DCIM ::DCIM/100CANON ::MISC
+    for n in 1 2 3 4 5 6 7 8; do
+        local f=$src/IMG_000$n.JPG
+        photo "$n" "$f"
+        stamp "2024-06-0$n 1$n:0$n:00" "$f"
+        mcopy -m -i "$img" "$f" ::DCIM/100CANON/
+    done
+    printf 'Holiday card, June 2024.\n' >"$src/notes.txt"
+    stamp "2024-06-09 09:30:00" "$src/notes.txt"
+    mcopy -m -i "$img" "$src/notes.txt" ::MISC/
+    mdel -i "$img" ::DCIM/100CANON/IMG_0003.JPG ::DCIM/100CANON/IMG_0006.JPG
+    finish sample-card "$img"
+}
+
+# An MBR disk with a FAT16 and a FAT32 partition, made by sfdisk.
+image_mbr_fat() {
+    local img=$work/mbr-fat.img
+    truncate -s 120M "$img"
+    printf 'label: dos\nstart=2048, size=40960, type=6\nstart=43008, size=200704, type=c\n' |
+        sfdisk -q "$img"
+    fat_at "$img" 2048 40960 16 PART_ONE
+    fat_at "$img" 43008 200704 32 PART_TWO -s 1
+    printf 'first\n' >"$work/one.txt"; stamp "2023-01-02 03:04:05" "$work/one.txt"
+    printf 'second\n' >"$work/two.txt"; stamp "2023-05-06 07:08:09" "$work/two.txt"
+    mcopy -m -i "$img@@$((2048 * 512))" "$work/one.txt" ::
+    mcopy -m -i "$img@@$((43008 * 512))" "$work/two.txt" ::
+    finish mbr-fat "$img" 2048 43008
+}
+
+# A GPT disk with one FAT32 basic-data partition, made by sgdisk.
+image_gpt_fat() {
+    local img=$work/gpt-fat.img
+    truncate -s 80M "$img"
+    sgdisk -q -U 11111111-2222-3333-4444-555555555555 \
+        -n 1:2048:+70M -t 1:0700 -c 1:"Basic data partition" -u 1:AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE "$img"
+    fat_at "$img" 2048 143360 32 GPT_FAT -s 1
+    printf 'gpt\n' >"$work/gpt.txt"; stamp "2022-02-03 04:05:06" "$work/gpt.txt"
+    mcopy -m -i "$img@@$((2048 * 512))" "$work/gpt.txt" ::
+    finish gpt-fat "$img" 2048
+}
+
+all=(sample_card mbr_fat gpt_fat)
+wanted=("$@")
+[ ${#wanted[@]} -gt 0 ] || wanted=("${all[@]}")
+for name in "${wanted[@]}"; do
+    "image_${name//-/_}"
+done
