@@ -62,11 +62,17 @@ bool DiskOrder(const std::pair<int, std::string>& a, const std::pair<int, std::s
     return a.second < b.second;
 }
 
+// Virtio and some bridges put a numeric bus id ("0x1af4") where a name belongs.
+std::string NameField(const fs::path& file) {
+    std::string text = Trim(ReadLine(file));
+    return text.rfind("0x", 0) == 0 ? std::string() : text;
+}
+
 std::string ModelText(const fs::path& disk) {
     fs::path device = disk / "device";
-    std::string vendor = Trim(ReadLine(device / "vendor"));
-    std::string model = Trim(ReadLine(device / "model"));
-    if (model.empty()) model = Trim(ReadLine(device / "name"));  // MMC/SD cards
+    std::string vendor = NameField(device / "vendor");
+    std::string model = NameField(device / "model");
+    if (model.empty()) model = NameField(device / "name");  // MMC/SD cards
     if (vendor.empty()) return model;
     if (model.empty()) return vendor;
     return vendor + " " + model;

@@ -58,7 +58,7 @@ TEST(PhysicalDrives, ListsWholeDisksInKindOrderWithTheirNames) {
              .removable = true});
     sys.Add({.name = "nvme0n1", .sectors = "1953525168", .model = "Samsung SSD 980 1TB"});
     sys.Add({.name = "mmcblk0", .sectors = "62333952", .mmcName = "SD64G"});
-    sys.Add({.name = "vda", .sectors = "4096"});  // no model known
+    sys.Add({.name = "vda", .sectors = "4096", .vendor = "0x1af4"});  // a bus id is no name
     sys.Add({.name = "sdc", .sectors = "0", .vendor = "Generic", .model = "SD Reader"});  // no card in it
     sys.Add({.name = "loop0", .sectors = "65536", .backingFile = "/images/card.img"});
     sys.Add({.name = "loop1", .sectors = "0"});                  // detached
