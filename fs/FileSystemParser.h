@@ -93,6 +93,10 @@ public:
     // The times to give the output file.
     virtual OutputTimes TimesOf(RowId row) const;
 
+    // After a scan: names recycled files from the recycle bin's "$I" index
+    // files. The scan job calls it once; parsers without a recycle bin keep this.
+    virtual void RecoverRecycleBinNames() {}
+
     // Writes one file into folder under its own (made safe) name.
     ExtractStatus ExtractFile(RowId row, OutputWriter& writer, const OutputFolder& folder);
     // Copies a folder's contents recursively; includeDeleted false skips deleted rows.

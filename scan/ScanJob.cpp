@@ -1,0 +1,185 @@
+#include "scan/ScanJob.h"
+
+#include "fs/ParserFactory.h"
+
+namespace tarnwell {
+
+namespace {
+const char* const kBusy = "Please wait for other process to complete";
+const char* const kDone = "Scanning processing done.Select save button to save the data.";
+
+const char* ModeName(RecoveryMode mode) {
+    switch (mode) {
+        case RecoveryMode::Standard: return "Standard";
+        case RecoveryMode::Advanced: return "Advanced";
+        case RecoveryMode::Deep: return "Deep";
+    }
+    return "";
+}
+}  // namespace
+
+ScanJob::ScanJob(ScanSession& session, ProgressSink& progress, Prompter& prompter)
+    : session_(session), progress_(progress), prompter_(prompter), maker_(MakeParser) {}
+
+ScanJob::~ScanJob() {
+    Stop();
+    Wait();
+}
+
+bool ScanJob::Start() {
+    const VolumeEntry& volume = session_.selectedVolume;
+    row_ = Dispatch(volume.fileSystem, session_.recoveryMode);
+    if (row_.kind == ParserKind::None) {
+        prompter_.Inform("not a valid drive.");
+        progress_.SetStatus("Not a valid Drive .Go back");
+        return false;
+    }
+    if (row_.kind != ParserKind::HfsPlus && !session_.reader) {
+        prompter_.Inform("Please Restart the program to re begin necessary initialization...");
+        return false;
+    }
+    if (row_.kind == ParserKind::Ntfs) progress_.SetStatus("ntfs partition selected....");
+    if (row_.kind == ParserKind::HfsPlus) progress_.SetStatus("HFS+ partition selected....");
+
+    ParserLinks links;
+    links.reader = session_.reader.get();
+    links.volume = volume;
+    links.progress = &progress_;
+    links.prompter = &prompter_;
+    links.control = &control_;
+    links.driveFormatted = session_.driveFormatted;
+    links.rootFolderName = session_.rootFolderName;
+    parser_ = maker_(row_.parserName, links);
+    if (!parser_) {
+        prompter_.Inform(std::string("not a valid drive.") + " (" + ParserKindName(row_.kind) +
+                         " volumes cannot be read by this build)");
+        progress_.SetStatus("Not a valid Drive .Go back");
+        return false;
+    }
+    if (!row_.startsWorker) {
+        prompter_.Inform(std::string("The ") + ModeName(session_.recoveryMode) + " mode is not available for " +
+                         ParserKindName(row_.kind) + " volumes.");
+        return false;
+    }
+    if (session_.volumeChosen && session_.reader && row_.kind != ParserKind::HfsPlus)
+        session_.OpenReader(volume.location);
+
+    outcome_ = ScanOutcome::Running;
+    busy_ = true;
+    Launch([this] { RunScan(); });
+    return true;
+}
+
+void ScanJob::RunScan() {
+    const bool ok = parser_->Scan(session_.recoveryMode);
+    const bool stopped = control_.StopRequested() || parser_->stopFlag.load();
+    ScanOutcome outcome;
+    if (!ok && row_.kind != ParserKind::HfsPlus) {
+        outcome = ScanOutcome::Refused;  // the parser has given its message
+    } else {
+        if (ok) parser_->RecoverRecycleBinNames();
+        if (row_.kind == ParserKind::HfsPlus) {
+            progress_.SetStatus(ok ? "Work Done." : "Work Aborted....");
+        } else {
+            prompter_.Inform(kDone);
+            progress_.SetStatus(kDone);
+        }
+        outcome = !ok ? ScanOutcome::Aborted : stopped ? ScanOutcome::Stopped : ScanOutcome::Completed;
+    }
+    // A Stop of the scan must not cut short a later save or search.
+    control_.Reset();
+    parser_->stopFlag = false;
+    outcome_ = outcome;
+    busy_ = false;
+    if (onScanFinished) onScanFinished(outcome);
+}
+
+void ScanJob::Pause() {
+    if (!busy_) return;
+    control_.Pause();
+    progress_.SetStatus("Pause button pressed");
+}
+
+void ScanJob::Resume() {
+    control_.Resume();
+    if (busy_) progress_.SetStatus("Resume button pressed");
+}
+
+void ScanJob::Stop() {
+    if (!parser_) return;
+    parser_->stopFlag = true;
+    control_.RequestStop();
+    if (busy_) progress_.SetStatus("stop button pressed.Please wait for the process to be stopped.");
+}
+
+void ScanJob::Wait() {
+    std::thread done;
+    {
+        std::lock_guard lock(threadMutex_);
+        done = std::move(worker_);
+    }
+    if (done.joinable()) done.join();
+}
+
+void ScanJob::Launch(std::function<void()> work) {
+    Wait();  // the previous worker has ended: busy_ was clear
+    std::lock_guard lock(threadMutex_);
+    worker_ = std::thread(std::move(work));
+}
+
+bool ScanJob::RefuseWhileBusy() {
+    if (busy_ || !parser_) {
+        prompter_.Inform(kBusy);
+        return true;
+    }
+    return false;
+}
+
+bool ScanJob::StartSave(SaveRequest request, std::function<void(const SaveReport&)> done) {
+    if (RefuseWhileBusy()) return false;
+    if (request.sourcePath.empty() && session_.reader) request.sourcePath = session_.devicePath;
+    busy_ = true;
+    Launch([this, request = std::move(request), done = std::move(done)] {
+        SaveReport report = RunSave(*parser_, request, prompter_, progress_);
+        control_.Reset();
+        parser_->stopFlag = false;
+        busy_ = false;
+        if (done) done(report);
+    });
+    return true;
+}
+
+bool ScanJob::StartSearch(std::string pattern, std::function<void(const SearchHit&)> onHit,
+                          std::function<void(SearchEnd)> done) {
+    if (RefuseWhileBusy()) return false;
+    busy_ = true;
+    Launch([this, pattern = std::move(pattern), onHit = std::move(onHit), done = std::move(done)] {
+        std::uint64_t hits = 0;
+        auto count = [&](const SearchHit& hit) {
+            ++hits;
+            progress_.SetStatus("searched file " + std::to_string(hits));
+            if (onHit) onHit(hit);
+        };
+        SearchEnd end = SearchNames(*parser_, pattern, count, [this] { return control_.Checkpoint(); }, progress_);
+        if (end == SearchEnd::InvalidPattern) {
+            prompter_.Inform("such characters are not allowed for search.Try again with different pattern.");
+        } else {
+            control_.Reset();
+            parser_->stopFlag = false;
+            prompter_.Inform("Searching Finished");
+            progress_.SetStatus("Searching Finished");
+        }
+        busy_ = false;
+        if (done) done(end);
+    });
+    return true;
+}
+
+ExtractStatus ScanJob::SaveFile(RowId row, const std::string& outputFolder) {
+    const bool tellPath = row_.kind == ParserKind::ExFat || row_.kind == ParserKind::Ext ||
+                          row_.kind == ParserKind::HfsPlus;
+    if (RefuseWhileBusy()) return ExtractStatus::WriteFailed;
+    return SaveOneFile(*parser_, row, outputFolder, session_.devicePath, prompter_, tellPath);
+}
+
+}  // namespace tarnwell
