@@ -22,6 +22,11 @@ photo() {  # photo SEED FILE
     convert -seed "$1" -size 320x240 plasma:fractal -quality 85 "$2"
 }
 
+# Content that is not all alike (every line differs) yet packs small.
+pattern() {  # pattern BYTES SEED
+    seq "$2" 7 999999999 | head -c "$1"
+}
+
 # mkfs.fat into part of an image file (no loop device needed).
 fat_at() {  # fat_at IMAGE START_SECTOR SECTORS FAT_BITS LABEL [extra mkfs options]
     local img=$1 start=$2 sectors=$3 bits=$4 label=$5
@@ -91,7 +96,74 @@ image_gpt_fat() {
     finish gpt-fat "$img" 2048
 }
 
-all=(sample_card mbr_fat gpt_fat)
+# mkfs.exfat, populated through exfat-fuse on a loop device (FUSE wants a block device).
+with_exfat_mount() {  # with_exfat_mount IMAGE FUNCTION
+    local img=$1 fn=$2 mnt=$work/mnt-exfat loop
+    mkdir -p "$mnt"
+    loop=$(losetup -f --show "$img")
+    mount.exfat-fuse "$loop" "$mnt" >/dev/null
+    "$fn" "$mnt" || true
+    umount "$mnt"
+    losetup -d "$loop"
+}
+
+fill_exfat_4k() {
+    local m=$1 i
+    for i in $(seq -w 1 60); do printf 'root file %s\n' "$i" >"$m/root_$i.txt"; done
+    mkdir -p "$m/many" "$m/deep/a/b/c" "$m/gone/sub"
+    for i in $(seq -w 1 1000); do printf '%s\n' "$i" >"$m/many/f$i.dat"; done
+    printf 'deep\n' >"$m/deep/a/b/c/leaf.txt"
+    printf 'long name\n' >"$m/$(printf 'L%.0s' $(seq 1 251)).txt"
+    printf 'gruss\n' >"$m/Grüße.txt"
+    printf 'nihongo\n' >"$m/日本語.txt"
+    pattern 40960 1 >"$m/f1.bin"
+    touch -d "2024-06-01 11:01:00" "$m/f1.bin"
+    pattern 40960 2 >"$m/f2.bin"
+    pattern 40960 3 >"$m/f3.bin"
+    rm "$m/f2.bin"
+    pattern 204800 4 >"$m/frag.bin"   # cannot be contiguous: it must take f2's hole
+    pattern 300000 5 >"$m/contig.bin"
+    printf 'short\n' >"$m/sparse.txt"
+    truncate -s 100000 "$m/sparse.txt"          # size beyond the data written
+    pattern 10000 6 >"$m/gone/inner.bin"
+    printf 'sub\n' >"$m/gone/sub/s.txt"
+    pattern 30000 7 >"$m/deleted.bin"
+    rm "$m/deleted.bin"
+    rm -r "$m/gone"
+    rm "$m/root_05.txt"
+}
+
+# exFAT with 4 KiB clusters: a root of several clusters, a folder of 1,000
+# files, long and non-ASCII names, contiguous and chained files, deleted files
+# and a deleted folder.
+image_exfat_4k() {
+    local img=$work/exfat-4k.img
+    truncate -s 32M "$img"
+    mkfs.exfat -c 4K -L EXFAT4K "$img" >/dev/null
+    with_exfat_mount "$img" fill_exfat_4k
+    finish exfat-4k "$img"
+}
+
+fill_exfat_128k() {
+    local m=$1
+    mkdir -p "$m/photos"
+    photo 21 "$m/photos/one.jpg"
+    photo 22 "$m/photos/two.jpg"
+    pattern 500000 8 >"$m/big.bin"
+    printf 'bye\n' >"$m/photos/removed.txt"
+    rm "$m/photos/removed.txt"
+}
+
+# exFAT with 128 KiB clusters.
+image_exfat_128k() {
+    local img=$work/exfat-128k.img
+    truncate -s 24M "$img"
+    mkfs.exfat -c 128K -L EXFAT128 "$img" >/dev/null
+    with_exfat_mount "$img" fill_exfat_128k
+    finish exfat-128k "$img"
+}
+
+all=(sample_card mbr_fat gpt_fat exfat_4k exfat_128k)
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=("${all[@]}")
 for name in "${wanted[@]}"; do
