@@ -24,7 +24,7 @@ photo() {  # photo SEED FILE
 
 # Content that is not all alike (every line differs) yet packs small.
 pattern() {  # pattern BYTES SEED
-    seq "$2" 7 999999999 | head -c "$1"
+    seq "$2" 7 999999999 | head -c "$1" || true  # seq ends on a broken pipe
 }
 
 # mkfs.fat into part of an image file (no loop device needed).
@@ -163,7 +163,30 @@ image_exfat_128k() {
     finish exfat-128k "$img"
 }
 
-all=(sample_card mbr_fat gpt_fat exfat_4k exfat_128k)
+# Small files of each structured format, planted by the carving tests into
+# noise and into a card's free space at offsets the tests choose.
+image_carve_samples() {
+    local d=$here/carve src=$work/carve-src
+    mkdir -p "$d" "$src"
+    photo 31 "$d/sample.jpg"
+    convert -seed 32 -size 96x64 plasma:fractal "$d/sample.png"
+    convert -seed 33 -size 64x48 plasma:fractal -colors 32 "$d/sample.gif"
+    convert -seed 34 -size 40x30 plasma:fractal BMP3:"$d/sample.bmp"
+    # A PDF of one empty page, written out by hand; two revisions, so two %%EOF.
+    printf '%s\n' '%PDF-1.4' '1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj' \
+        '2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj' \
+        '3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >> endobj' \
+        'trailer << /Root 1 0 R >>' '%%EOF' '4 0 obj << /Producer (tarnwell tests) >> endobj' \
+        'trailer << /Root 1 0 R /Info 4 0 R >>' '%%EOF' >"$d/sample.pdf"
+    pattern 3000 9 >"$src/a.txt"
+    printf 'second member\n' >"$src/b.txt"
+    touch -d "2024-01-01 00:00:00" "$src/a.txt" "$src/b.txt"
+    rm -f "$d/sample.zip"
+    (cd "$src" && zip -q -X -z "$d/sample.zip" a.txt b.txt <<<"archive comment")
+    echo "made carve samples"
+}
+
+all=(sample_card mbr_fat gpt_fat exfat_4k exfat_128k carve_samples)
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=("${all[@]}")
 for name in "${wanted[@]}"; do
