@@ -139,15 +139,20 @@ std::optional<std::uint64_t> Zip(VolumeCursor& c, std::uint64_t start, std::uint
     return std::nullopt;
 }
 
-// The last "%%EOF" before the next "%PDF" or the limit, with its line end.
+// The last "%%EOF" before the next "%PDF" or the limit, with its line end. An
+// update appends its revision right after the previous "%%EOF", so the search
+// for a further one stops a window's length after the last.
 std::optional<std::uint64_t> Pdf(VolumeCursor& c, std::uint64_t start, std::uint64_t limit) {
     static const std::uint8_t next[] = {'%', 'P', 'D', 'F', '-'};
     static const std::uint8_t eof[] = {'%', '%', 'E', 'O', 'F'};
-    std::uint64_t stop = c.Find(start + 5, limit, next, 5);
+    constexpr std::uint64_t kRevisionWindow = 4 << 20;
     std::optional<std::uint64_t> last;
-    for (std::uint64_t p = start + 5; p < stop;) {
+    for (std::uint64_t p = start + 5; p < limit;) {
+        std::uint64_t stop = last ? std::min(limit, start + *last + kRevisionWindow) : limit;
         p = c.Find(p, stop, eof, 5);
         if (p >= stop) break;
+        // Another file's start before this "%%EOF": it is that file's.
+        if (c.Find(last ? start + *last : start + 5, p, next, 5) < p) break;
         std::uint64_t end = p + 5;
         if (c.At(end) == '\r') ++end;
         if (c.At(end) == '\n') ++end;

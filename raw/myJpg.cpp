@@ -87,6 +87,7 @@ bool myJpg::CarveVolume(readWriteInterface& reader, std::uint64_t volumeBytes, P
 
     std::vector<std::vector<std::uint64_t>> pending(settings_.size());
     std::vector<std::uint64_t> searchFrom(settings_.size(), 0);
+    std::size_t pendingCount = 0;  // starts waiting for their end, all types together
     VolumeCursor cursor(reader, volumeBytes);
     std::vector<std::uint8_t> buf;
     progress.SetRange(0, 1000);
@@ -116,6 +117,7 @@ bool myJpg::CarveVolume(readWriteInterface& reader, std::uint64_t volumeBytes, P
 
         // Ends of pending types that begin before limit, in this buffer.
         auto resolveEnds = [&](std::uint64_t limit) {
+            if (pendingCount == 0) return;
             for (std::size_t t = 0; t < pending.size(); ++t) {
                 auto& stack = pending[t];
                 const Pattern& end = ends[t];
@@ -123,6 +125,7 @@ bool myJpg::CarveVolume(readWriteInterface& reader, std::uint64_t volumeBytes, P
                     if (limit - stack.back() > pendingLimit(t) + kSector) {  // expired: it never ended
                         emitCut(t, stack.back());
                         stack.pop_back();
+                        --pendingCount;
                         continue;
                     }
                     std::uint64_t from = std::max(searchFrom[t], blockStart);
@@ -149,6 +152,7 @@ bool myJpg::CarveVolume(readWriteInterface& reader, std::uint64_t volumeBytes, P
                     }
                     std::uint64_t start = stack.back();
                     stack.pop_back();
+                    --pendingCount;
                     std::uint64_t fileEnd = hit + end.bytes.size();
                     Emit({static_cast<std::int64_t>(start), static_cast<std::int64_t>(fileEnd - start),
                           static_cast<std::uint8_t>(t), false},
@@ -189,8 +193,12 @@ bool myJpg::CarveVolume(readWriteInterface& reader, std::uint64_t volumeBytes, P
                 }
             } else if (!r.end.empty()) {
                 auto& stack = pending[t];
-                if (stack.size() == kMaxPending) stack.erase(stack.begin());
+                if (stack.size() == kMaxPending) {
+                    stack.erase(stack.begin());
+                    --pendingCount;
+                }
                 stack.push_back(s);
+                ++pendingCount;
                 searchFrom[t] = std::max(searchFrom[t], s + r.start.size());
                 s += kSector;
             } else if (r.sizeBytes > 0) {
