@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
 
     int exitCode = tarnwell::cli::kExitOk;
     tarnwell::cli::AddDrivesCommand(app, exitCode);
+    tarnwell::cli::AddVolumesCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);
