@@ -75,15 +75,16 @@ std::optional<BootMatch> TestHfsPlusHeader(ByteView h) {
 
 // ext2/3/4 superblock: 0x00 inodes, 0x04 blocks (low 32 bits), 0x18 log2(block
 // size) − 10, 0x20 blocks per group, 0x28 inodes per group, 0x38 magic EF53,
-// 0x5A number of the group holding this copy, 0x60 incompatible features (0x80:
-// 64-bit block numbers, high half at 0x150).
+// 0x5A number of the group holding this copy, 0x60 incompatible features (0x08:
+// journal device, 0x80: 64-bit block numbers, high half at 0x150).
 std::optional<BootMatch> TestExtSuperblock(ByteView sb) {
     if (!sb.Has(0, 512) || sb.Le16(0x38) != 0xEF53) return std::nullopt;
     std::uint32_t logBlock = sb.Le32(0x18);
     if (logBlock > 6) return std::nullopt;  // 1 KiB .. 64 KiB blocks
     if (sb.Le32(0x00) == 0 || sb.Le32(0x20) == 0 || sb.Le32(0x28) == 0) return std::nullopt;
-    // A backup copy in a later group is not where a volume begins.
-    if (sb.Le16(0x5A) != 0) return std::nullopt;
+    // A backup copy in a later group is not where a volume begins, and an
+    // external journal (incompatible feature 0x08) holds no files.
+    if (sb.Le16(0x5A) != 0 || (sb.Le32(0x60) & 0x08)) return std::nullopt;
     std::uint64_t blocks = sb.Le32(0x04);
     if (sb.Le32(0x60) & 0x80) blocks |= std::uint64_t(sb.Le32(0x150)) << 32;
     std::uint64_t blockSize = 1024ULL << logBlock;
@@ -100,6 +101,27 @@ std::optional<BootMatch> DetectVolume(ByteView start, bool requireNtfsOemName) {
     if (auto m = TestHfsPlusHeader(start.Sub(kHfsHeaderOffset, 512))) return m;
     if (auto m = TestExtSuperblock(start.Sub(kExtSuperblockOffset, 1024))) return m;
     return std::nullopt;
+}
+
+bool HoldsPartitionTable(ByteView s) {
+    if (!s.Has(0, 512) || s.U8(510) != 0x55 || s.U8(511) != 0xAA) return false;
+    bool any = false;
+    for (int i = 0; i < 4; ++i) {
+        ByteView e = s.Sub(0x1BE + 16 * i, 16);
+        std::uint8_t flag = e.U8(0), type = e.U8(4);
+        if (flag != 0x00 && flag != 0x80) return false;  // boot code, not a table
+        if (type != 0 && e.Le32(8) != 0 && e.Le32(12) != 0) any = true;
+    }
+    return any;
+}
+
+std::optional<BootMatch> DetectSourceVolume(ByteView head) {
+    ByteView first = head.Sub(0, 512);
+    if (auto m = TestNtfsBootSector(first, false)) return m;
+    if (auto m = TestExFatBootSector(first)) return m;
+    if (auto m = TestFatBootSector(first)) return m;
+    if (HoldsPartitionTable(first)) return std::nullopt;
+    return DetectVolume(head);
 }
 
 }  // namespace tarnwell

@@ -42,4 +42,14 @@ std::optional<BootMatch> TestExtSuperblock(ByteView superblock);
 // that the HFS+ and ext tests can run); boot sectors are tried before headers.
 std::optional<BootMatch> DetectVolume(ByteView start, bool requireNtfsOemName = false);
 
+// Whether a sector carries an MBR-style partition table: the 0x55AA signature,
+// boot flags of 0x00 or 0x80 only, and at least one used entry.
+bool HoldsPartitionTable(ByteView sector);
+
+// The volume that a whole source (drive or image) is, when it is one: a boot
+// sector at sector 0, or an HFS+ header or ext superblock behind a sector 0 that
+// holds no partition table (a boot loader's sector is fine), so that a stale
+// superblock under an MBR does not hide the partitions.
+std::optional<BootMatch> DetectSourceVolume(ByteView head);
+
 }  // namespace tarnwell

@@ -138,11 +138,7 @@ int Partition::ScanPartitionTables(readWriteInterface& reader) {
 
     // A source that is itself one volume (a card formatted without a partition
     // table, or an image of a single partition) is listed as that volume.
-    ByteView start(head);
-    std::optional<BootMatch> whole = TestNtfsBootSector(mbr, false);
-    if (!whole) whole = TestExFatBootSector(mbr);
-    if (!whole) whole = TestFatBootSector(mbr);
-    if (!whole && !signature) whole = DetectVolume(start);
+    std::optional<BootMatch> whole = DetectSourceVolume(head);
     if (whole) {
         VolumeEntry v;
         v.fileSystem = BootKindName(whole->kind);
