@@ -307,11 +307,17 @@ TEST(SectorSearch, UnreadableBlocksAreCountedAndPassedOver) {
     MemoryReader r(Zeroed(ImageBytes("mbr-mixed"), 1));
     r.MarkBad(20000);  // between the FAT16 volume and the first logical one
     r.MarkBad(20001);
+    r.MarkBad(50000);  // inside the FAT32 volume: with the skip rule on, never read
     Partition p;
     p.ScanForVolumes(r);
     ExpectVolumes(p.Entries(), kMbrMixed, FoundBy::Scan, true, "with bad sectors");
     EXPECT_EQ(p.Summary().unreadableBlocks, 1u);
     EXPECT_EQ(p.Summary().unreadableSectors, 2u);
+
+    p.skipVolumeSize = false;  // now the volumes' bulk is read too
+    p.ScanForVolumes(r);
+    EXPECT_EQ(p.Summary().unreadableBlocks, 2u);
+    EXPECT_EQ(p.Summary().unreadableSectors, 3u);
 }
 
 TEST(SectorSearch, CustomRange) {
