@@ -82,7 +82,7 @@ int RunVolumes(const VolumesOptions& o) {
         scanner.progress = &status;
         scanner.gptFormat = o.gpt;
         scanner.onVolume = [&](const VolumeEntry& v) { PrintRow(v, ++rows, o.json); };
-        errors = scanner.ScanPartitionTables(reader) != 0;
+        errors = scanner.ScanPartitionTables(reader) != 0 || reader.FailedSectors() > 0;
         if (errors) std::fprintf(stderr, "%llu sectors could not be read\n",
                                  static_cast<unsigned long long>(reader.FailedSectors()));
     } else {

@@ -160,12 +160,12 @@ int Partition::ScanPartitionTables(readWriteInterface& reader) {
         anyEntry |= type != 0;
     }
     // The GPT is read when asked for, behind a protective MBR, and when sector 0
-    // holds no partition table at all but a GPT header follows.
-    bool tryGpt = gptFormat || (signature && protective) || !signature || !anyEntry;
-    if (tryGpt) {
+    // holds no partition table at all (wiped, or never written).
+    bool noTable = !signature || !anyEntry;
+    if (gptFormat || protective || noTable) {
         if (ParseGptHeader(ByteView(head.data() + 512, 512), deviceSectors)) {
             summary_.gptWalked = WalkGpt(reader, 1, readFailed);
-        } else if (gptFormat || protective) {
+        } else {
             // The primary header is gone: the backup in the last sector describes the same table.
             std::vector<std::uint8_t> backup(512);
             if (deviceSectors > 2 && ReadSectorsAt(reader, deviceSectors - 1, backup.data(), 512) &&

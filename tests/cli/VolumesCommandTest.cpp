@@ -76,10 +76,16 @@ TEST(VolumesCommand, TableScanTextAndJson) {
 TEST(VolumesCommand, AdvancedScanOfAZeroedDisk) {
     test::TempDir dir;
     std::string img = ZeroedCopy(dir, "gpt-mixed", 34);
-    auto table = test::RunCli({"volumes", img});
+    auto table = test::RunCli({"volumes", img});  // the backup GPT header still tells
     EXPECT_EQ(table.exitCode, 0);
-    EXPECT_EQ(Lines(table.out).size(), 1u);  // the header alone
-    EXPECT_NE(table.err.find("no volumes found"), std::string::npos);
+    EXPECT_EQ(Lines(table.out).size(), 4u) << table.out;
+
+    std::string mbr = ZeroedCopy(dir, "mbr-mixed", 1);
+    auto none = test::RunCli({"volumes", mbr});
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_EQ(Lines(none.out).size(), 1u);  // the header alone
+    EXPECT_NE(none.err.find("no volumes found"), std::string::npos);
+    EXPECT_EQ(JsonLines(test::RunCli({"volumes", mbr, "--advanced", "--json"}).out).size(), 5u);
 
     auto r = test::RunCli({"volumes", img, "--advanced", "--json"});
     EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -161,8 +161,8 @@ TEST(PartitionTables, ZeroedTablesAndTheGptTick) {
         {"MBR disk read as GPT: no header, nothing listed", "mbr-mixed", 0, true, 0},
         {"MBR gone: the logical volumes cannot be reached", "mbr-mixed", 1, false, 0},
         {"protective MBR gone: the GPT header still follows", "gpt-mixed", 1, false, 3},
-        {"primary GPT gone: the backup at the end, when asked", "gpt-mixed", 34, true, 3},
-        {"primary GPT gone, no tick: nothing to go by", "gpt-mixed", 34, false, 0},
+        {"primary GPT gone: the backup header at the end", "gpt-mixed", 34, false, 3},
+        {"primary GPT gone, ticked", "gpt-mixed", 34, true, 3},
     };
     for (const Case& c : cases) {
         MemoryReader r(Zeroed(ImageBytes(c.image), c.zeroSectors));
