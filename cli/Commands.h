@@ -14,5 +14,6 @@ inline constexpr int kExitUsage = 2;
 void AddDrivesCommand(CLI::App& app, int& exitCode);
 void AddCarveCommand(CLI::App& app, int& exitCode);
 void AddSignaturesCommand(CLI::App& app, int& exitCode);
+void AddVolumesCommand(CLI::App& app, int& exitCode);
 
 }  // namespace tarnwell::cli

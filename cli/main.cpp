@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     tarnwell::cli::AddDrivesCommand(app, exitCode);
     tarnwell::cli::AddCarveCommand(app, exitCode);
     tarnwell::cli::AddSignaturesCommand(app, exitCode);
+    tarnwell::cli::AddVolumesCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes Tarnwell's test images with the real tools (mkfs.fat and mtools,
-# sfdisk, sgdisk) and records The Sleuth Kit's view of each (mmls, fls -r -p).
+# mkntfs, mke2fs, mkfs.exfat, sfdisk, sgdisk) and records The Sleuth Kit's view of
+# each (mmls, fls -r -p).
 # The images are committed xz-compressed beside this script; tests unpack them,
 # so running the tests needs no mounts and none of these tools.
 #
@@ -34,11 +35,39 @@ fat_at() {  # fat_at IMAGE START_SECTOR SECTORS FAT_BITS LABEL [extra mkfs optio
     mkfs.fat --invariant --offset="$start" -F "$bits" -n "$label" "$@" "$img" $((sectors / 2)) >/dev/null
 }
 
+# mkntfs onto a file of its own, then into place: the result does not depend
+# on how mkntfs treats offsets inside a bigger file.
+ntfs_at() {  # ntfs_at IMAGE START_SECTOR SECTORS LABEL
+    local img=$1 start=$2 sectors=$3 label=$4 part=$work/ntfs-part.img
+    rm -f "$part"; truncate -s $((sectors * 512)) "$part"
+    mkntfs -F -Q -q -T -s 512 -p "$start" -H 255 -S 63 -L "$label" "$part" >/dev/null 2>&1
+    dd if="$part" of="$img" bs=512 seek="$start" conv=notrunc status=none
+    rm -f "$part"
+}
+
+# mke2fs writes straight into the image at a byte offset.
+ext4_at() {  # ext4_at IMAGE START_SECTOR SECTORS LABEL
+    local img=$1 start=$2 sectors=$3 label=$4
+    E2FSPROGS_FAKE_TIME=1700000000 mke2fs -q -F -t ext4 -b 1024 -L "$label" \
+        -U 0a0b0c0d-1111-2222-3333-444455556666 -E offset=$((start * 512)),hash_seed=0a0b0c0d-1111-2222-3333-444455556666 \
+        "$img" $((sectors / 2))
+}
+
+exfat_at() {  # exfat_at IMAGE START_SECTOR SECTORS LABEL
+    local img=$1 start=$2 sectors=$3 label=$4 part=$work/exfat-part.img
+    rm -f "$part"; truncate -s $((sectors * 512)) "$part"
+    mkfs.exfat -L "$label" "$part" >/dev/null 2>&1
+    dd if="$part" of="$img" bs=512 seek="$start" conv=notrunc status=none
+    rm -f "$part"
+}
+
 finish() {  # finish NAME IMAGE [FLS_OFFSET...] : compress and record the reference views
     local name=$1 img=$2
     shift 2
     xz -9 -T1 -c "$img" >"$here/$name.img.xz"
-    mmls "$img" >"$here/$name.mmls" 2>/dev/null || rm -f "$here/$name.mmls"
+    # A GPT disk also carries its protective MBR: ask for the GPT when mmls cannot choose.
+    mmls "$img" >"$here/$name.mmls" 2>/dev/null || mmls -t gpt "$img" >"$here/$name.mmls" 2>/dev/null ||
+        rm -f "$here/$name.mmls"
     local offsets=("$@")
     [ ${#offsets[@]} -gt 0 ] || offsets=(0)
     : >"$here/$name.fls"
@@ -186,7 +215,61 @@ image_carve_samples() {
     echo "made carve samples"
 }
 
-all=(sample_card mbr_fat gpt_fat exfat_4k exfat_128k carve_samples)
+# An MBR disk, made by sfdisk: FAT16 in slot 1, slot 2 left empty, an extended
+# partition in slot 3 with FAT32, NTFS and ext4 logical volumes, and exFAT in
+# slot 4 after the extended one.
+image_mbr_mixed() {
+    local img=$work/mbr-mixed.img
+    truncate -s 70M "$img"
+    sfdisk -q "$img" <<'TABLE'
+label: dos
+label-id: 0x7a3b5c01
+start=2048, size=16384, type=6
+start=18432, size=2048, type=83
+start=20480, size=108544, type=5
+start=131072, size=8192, type=7
+start=22528, size=69632, type=c
+start=94208, size=16384, type=7
+start=112640, size=16384, type=83
+TABLE
+    sfdisk -q --delete "$img" 2
+    fat_at "$img" 2048 16384 16 MBR_FAT16 -s 1
+    fat_at "$img" 22528 69632 32 MBR_FAT32 -s 1
+    ntfs_at "$img" 94208 16384 MBR_NTFS
+    ext4_at "$img" 112640 16384 mbr_ext4
+    exfat_at "$img" 131072 8192 MBR_EXFAT
+    finish mbr-mixed "$img" 2048 22528 94208 112640 131072
+}
+
+# A GPT disk, made by sgdisk: an EFI system partition (FAT32), a Microsoft
+# reserved partition, a basic-data NTFS and a Linux ext4.
+image_gpt_mixed() {
+    local img=$work/gpt-mixed.img
+    truncate -s 54M "$img"
+    sgdisk -U 21111111-2222-3333-4444-555555555555 \
+        -n 1:2048:+34M -t 1:ef00 -c 1:"EFI system partition" -u 1:A1AAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE \
+        -n 2:71680:+1M -t 2:0c01 -c 2:"Microsoft reserved partition" -u 2:A2AAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE \
+        -n 3:73728:+8M -t 3:0700 -c 3:"Basic data partition" -u 3:A3AAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE \
+        -n 4:90112:+8M -t 4:8300 -c 4:"Linux filesystem" -u 4:A4AAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE \
+        "$img" >/dev/null
+    fat_at "$img" 2048 69632 32 EFI_FAT32 -s 1
+    ntfs_at "$img" 73728 16384 GPT_NTFS
+    ext4_at "$img" 90112 16384 gpt_ext4
+    finish gpt-mixed "$img" 2048 73728 90112
+}
+
+# A disk whose size is not a whole number of MiB (9 MiB and 100 sectors) with
+# one NTFS partition that runs to the last sector, where NTFS keeps its backup
+# boot sector.
+image_odd_size() {
+    local img=$work/odd-size.img
+    truncate -s $((9 * 1048576 + 100 * 512)) "$img"
+    printf 'label: dos\nlabel-id: 0x0dd5123e\nstart=2048, type=7\n' | sfdisk -q "$img"
+    ntfs_at "$img" 2048 $((9 * 2048 + 100 - 2048)) ODD_NTFS
+    finish odd-size "$img" 2048
+}
+
+all=(sample_card mbr_fat gpt_fat mbr_mixed gpt_mixed odd_size exfat_4k exfat_128k carve_samples)
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=("${all[@]}")
 for name in "${wanted[@]}"; do
