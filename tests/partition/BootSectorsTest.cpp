@@ -6,7 +6,9 @@
 #include <sstream>
 #include <vector>
 
+#include "device/MemoryReader.h"
 #include "partition/BootSectors.h"
+#include "partition/Partition.h"
 #include "support/TestImages.h"
 
 namespace tarnwell {
@@ -174,6 +176,38 @@ TEST(BootSectors, PublicFixturesAreToldApart) {
     std::string list;
     for (const auto& w : wrong) list += "  " + w + "\n";
     EXPECT_TRUE(wrong.empty()) << wrong.size() << " fixtures told wrongly:\n" << list;
+}
+
+// Both scans over every small image of the util-linux probe suite: whatever the
+// bytes, they end, and the GPT sample's partitions are the ones libblkid expects.
+TEST(BootSectors, ScannersSurviveThePublicImages) {
+    std::string root = test::FixturesRoot();
+    if (root.empty()) GTEST_SKIP() << "no public fixtures here";
+    std::ifstream manifest(root + "/MANIFEST.tsv");
+    int scanned = 0;
+    for (std::string line; std::getline(manifest, line);) {
+        std::vector<std::string> f;
+        std::istringstream in(line);
+        for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
+        if (f.size() < 5 || f[0].rfind("util-linux/", 0) != 0 || f[3] != "xz") continue;
+        std::uint64_t raw = std::stoull(f[4]);
+        if (raw > (16u << 20)) continue;
+        MemoryReader reader(FixtureHead(root + "/" + f[0], "xz", raw));
+        Partition p;
+        p.ScanPartitionTables(reader);
+        std::vector<std::int64_t> tableStarts;
+        for (const auto& v : p.Entries()) tableStarts.push_back(v.startSector);
+        p.gptFormat = true;
+        p.ScanPartitionTables(reader);
+        p.ScanForVolumes(reader);
+        p.skipVolumeSize = false;
+        p.ScanForVolumes(reader);
+        ++scanned;
+        if (f[0] == "util-linux/images-pt/gpt.img.xz") {
+            EXPECT_EQ(tableStarts, (std::vector<std::int64_t>{34, 2048, 4096, 6144, 8192}));
+        }
+    }
+    EXPECT_GT(scanned, 50);
 }
 
 }  // namespace

@@ -73,6 +73,8 @@ struct Expected {
 const std::vector<Expected> kMbrMixed = {{2048, "FAT16", FoundBy::Mbr},   {22528, "FAT32", FoundBy::Ebr},
                                          {94208, "NTFS", FoundBy::Ebr},   {112640, "extX", FoundBy::Ebr},
                                          {131072, "FAT64", FoundBy::Mbr}};
+// Two volumes back to back: the second starts at the first sector after the first.
+const std::vector<Expected> kMbrFat = {{2048, "FAT16", FoundBy::Mbr}, {43008, "FAT32", FoundBy::Mbr}};
 const std::vector<Expected> kGptMixed = {{2048, "FAT32", FoundBy::Gpt}, {73728, "NTFS", FoundBy::Gpt},
                                          {90112, "extX", FoundBy::Gpt}};
 
@@ -263,7 +265,8 @@ TEST(SectorSearch, FindsEveryVolumeOfTheZeroedDisksOnce) {
         const std::vector<Expected>* want;
     };
     for (const Case& c : {Case{"mbr-mixed", 1, &kMbrMixed}, Case{"mbr-mixed", 34, &kMbrMixed},
-                          Case{"gpt-mixed", 1, &kGptMixed}, Case{"gpt-mixed", 34, &kGptMixed}}) {
+                          Case{"gpt-mixed", 1, &kGptMixed}, Case{"gpt-mixed", 34, &kGptMixed},
+                          Case{"mbr-fat", 1, &kMbrFat}}) {
         MemoryReader r(Zeroed(ImageBytes(c.image), c.zeroSectors));
         Partition p;
         std::vector<VolumeEntry> streamed;
