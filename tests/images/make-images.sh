@@ -117,8 +117,8 @@ image_mbr_fat() {
 image_gpt_fat() {
     local img=$work/gpt-fat.img
     truncate -s 80M "$img"
-    sgdisk -q -U 11111111-2222-3333-4444-555555555555 \
-        -n 1:2048:+70M -t 1:0700 -c 1:"Basic data partition" -u 1:AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE "$img"
+    sgdisk -U 11111111-2222-3333-4444-555555555555 \
+        -n 1:2048:+70M -t 1:0700 -c 1:"Basic data partition" -u 1:AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE "$img" >/dev/null
     fat_at "$img" 2048 143360 32 GPT_FAT -s 1
     printf 'gpt\n' >"$work/gpt.txt"; stamp "2022-02-03 04:05:06" "$work/gpt.txt"
     mcopy -m -i "$img@@$((2048 * 512))" "$work/gpt.txt" ::
