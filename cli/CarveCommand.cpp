@@ -24,6 +24,7 @@ struct CarveOptions {
     bool keepPartial = false;
     std::string out;
     bool json = false;
+    std::string mapfile;
 };
 
 // Copies a found file out of the volume in large reads.
@@ -40,12 +41,12 @@ bool WriteCarved(readWriteInterface& reader, const FoundFile& f, OutputFile& fil
 }
 
 int RunCarve(const CarveOptions& o) {
-    CliPrompter prompter;
-    FileReadSeek reader(prompter);
-    if (auto problem = OpenSource(o.source, reader)) {
+    std::unique_ptr<readWriteInterface> source;
+    if (auto problem = OpenSource(o.source, o.mapfile, source)) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return kExitUsage;
     }
+    readWriteInterface& reader = *source;
     // Carving needs no file system: the whole source unless a volume is chosen.
     VolumeEntry volume;
     volume.sectorCount = reader.deviceSectorCount();
@@ -161,6 +162,7 @@ void AddCarveCommand(CLI::App& app, int& exitCode) {
     CLI::App* cmd = app.add_subcommand("carve", "Find files by their signatures, without a file system");
     cmd->add_option("SOURCE", o->source, "Device or image")->required();
     AddVolumeOptions(cmd, o->volume);
+    AddMapfileOption(cmd, o->mapfile);
     cmd->add_option("--signatures", o->signatures, "A signature settings file to use besides the defaults");
     cmd->add_flag("--no-defaults", o->noDefaults, "Leave out the default signature list");
     cmd->add_flag("--keep-partial", o->keepPartial, "List starts whose structure does not hold, marked partial");

@@ -1,5 +1,8 @@
 #include "cli/VolumeChoice.h"
 
+#include "device/DdrescueMap.h"
+#include "device/SourceReader.h"
+
 #include <vector>
 
 #include "fs/ByteView.h"
@@ -23,12 +26,27 @@ void AddVolumeOptions(CLI::App* command, VolumeOptions& o) {
     volume->excludes(start);
 }
 
-std::optional<std::string> OpenSource(const std::string& source, FileReadSeek& reader) {
-    SilentPrompter quiet;  // the message below says more than "invalid handle ..."
-    FileReadSeek probe(quiet);
-    if (!probe.Open(source)) return "cannot open " + source + ": " + probe.LastError();
-    probe.Close();
-    if (!reader.Open(source)) return "cannot open " + source + ": " + reader.LastError();
+void AddMapfileOption(CLI::App* command, std::string& mapfile) {
+    command->add_option("--mapfile", mapfile,
+                        "ddrescue mapfile: areas not finished ('+') read as unreadable, never from the source");
+}
+
+std::optional<std::string> OpenSource(const std::string& source, const std::string& mapfile,
+                                      std::unique_ptr<readWriteInterface>& reader) {
+    SilentPrompter quiet;  // the error below says more than "invalid handle ..."
+    OpenedSource opened = OpenSourceReader(source, quiet);
+    if (!opened.reader) return opened.error;
+    if (!mapfile.empty()) {
+        std::string error;
+        auto map = ReadDdrescueMap(mapfile, error);
+        if (!map) return mapfile + ": " + error;
+        if (map->Size() != opened.reader->fileLength())
+            return mapfile + ": the mapfile covers " + std::to_string(map->Size()) + " bytes but " + source +
+                   " holds " + std::to_string(opened.reader->fileLength());
+        reader = std::make_unique<MappedReader>(std::move(opened.reader), std::move(*map));
+        return std::nullopt;
+    }
+    reader = std::move(opened.reader);
     return std::nullopt;
 }
 

@@ -23,6 +23,7 @@ struct VolumesOptions {
     bool keepSize = false;
     std::string range;
     bool json = false;
+    std::string mapfile;
 };
 
 // Status texts only, one a line on stderr: the table scan is too short for a bar.
@@ -68,11 +69,12 @@ int RunVolumes(const VolumesOptions& o) {
         scanner.customEndSector = std::stoll(m[2]);
     }
 
-    FileReadSeek reader;
-    if (auto error = OpenSource(o.source, reader)) {
+    std::unique_ptr<readWriteInterface> source;
+    if (auto error = OpenSource(o.source, o.mapfile, source)) {
         std::fprintf(stderr, "%s\n", error->c_str());
         return kExitUsage;
     }
+    readWriteInterface& reader = *source;
 
     PrintHeader(o.json);
     int rows = 0;
@@ -117,6 +119,7 @@ void AddVolumesCommand(CLI::App& app, int& exitCode) {
     auto o = std::make_shared<VolumesOptions>();
     CLI::App* cmd = app.add_subcommand("volumes", "List the volumes of a drive or image");
     cmd->add_option("SOURCE", o->source, "Device or image file")->required();
+    AddMapfileOption(cmd, o->mapfile);
     cmd->add_flag("--gpt", o->gpt, "Read the GPT even without a protective MBR");
     auto* advanced = cmd->add_flag("--advanced", o->advanced, "Search every sector for boot sectors");
     cmd->add_flag("--keep-size", o->keepSize, "Do not jump over found volumes (lists their backup copies too)")

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "cli/VolumeChoice.h"
+#include "device/FileReadSeek.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
