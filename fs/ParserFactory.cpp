@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "fs/ntfs/ntfs.h"
+
 namespace tarnwell {
 
 namespace {
@@ -14,6 +16,7 @@ using Maker = std::function<std::unique_ptr<FileSystemParser>(ParserLinks)>;
 // One row per parser: the names it reads, upper case.
 const std::vector<std::pair<std::vector<std::string>, Maker>>& Parsers() {
     static const std::vector<std::pair<std::vector<std::string>, Maker>> parsers = {
+        {{"NTFS"}, [](ParserLinks l) { return std::make_unique<ntfs>(std::move(l)); }},
     };
     return parsers;
 }
