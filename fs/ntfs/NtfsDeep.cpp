@@ -62,7 +62,9 @@ void ntfs::DeepScanRecords() {
             entries[row].recordOffset = offset;
             ParseRecord(bytes, row);
             NtfsEntry& e = entries[row];
-            if (!e.hasName && !e.extension) {  // nothing to show and nothing another record needs
+            // Nothing to show and nothing another record needs (a base record whose
+            // name lies in an extension record has an attribute list).
+            if (!e.hasName && !e.extension && !e.hasAttributeList) {
                 entries.pop_back();
                 return true;
             }

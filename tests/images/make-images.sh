@@ -255,6 +255,9 @@ image_ntfs_reformatted() {
     local img=$work/ntfs-reformatted.img
     ntfs_new "$img" 16M 4096 BEFORE
     local m=$mnt i
+    # The new MFT's first records overwrite the old ones: pad so the old files lie past them.
+    mkdir "$m/pad"
+    for ((i = 0; i < 16; i++)); do printf 'pad\n' >"$m/pad/p$i"; done
     mkdir -p "$m/old folder/inner"
     for ((i = 0; i < 40; i++)); do pattern "old$i" 1500 "$m/old folder/old$i.txt"; done
     pattern innerfile 9000 "$m/old folder/inner/inner.txt"
