@@ -206,6 +206,10 @@ ExtractStatus ntfs::WritePlain(const DataStream& s, FileSink& sink) const {
             partial = true;
             pos = runStart;
         }
+        if (!run.sparse && static_cast<std::uint64_t>(run.lcn) + run.length > VolumeClusters()) {
+            partial = true;  // a run beyond the volume's end: the list is garbage from here on
+            break;
+        }
         std::uint64_t end = std::min(size, runStart + run.length * clusterSize);
         while (pos < end) {
             if (StopRequested()) return ExtractStatus::Partial;
@@ -233,8 +237,12 @@ ExtractStatus ntfs::WriteCompressed(const DataStream& s, FileSink& sink) const {
     const std::uint64_t blockClusters = 1ULL << s.compressionUnit;
     const std::uint64_t blockBytes = blockClusters * clusterSize;
     if (blockBytes > kMaxCompressionBlock) return ExtractStatus::Failed;
+    // Blocks up to the first run beyond the volume's end, which makes the rest garbage.
     std::uint64_t covered = 0;
-    for (const ClusterRun& r : s.runs.Runs()) covered = std::max(covered, r.vcn + r.length);
+    for (const ClusterRun& r : s.runs.Runs()) {
+        if (!r.sparse && static_cast<std::uint64_t>(r.lcn) + r.length > VolumeClusters()) break;
+        covered = std::max(covered, r.vcn + r.length);
+    }
     bool partial = s.damaged;
     const std::uint64_t size = std::min(s.realSize, covered * clusterSize);
     if (size < s.realSize) partial = true;
