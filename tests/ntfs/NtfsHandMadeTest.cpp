@@ -218,3 +218,22 @@ TEST(NtfsRuns, MappingPairs) {
 
 }  // namespace
 }  // namespace tarnwell
+
+namespace tarnwell {
+namespace {
+
+TEST(HandMadeRecord, CandidateSearchWantsMftSevenRecordsBeforeBoot) {
+    for (const char* first : {"$MFT", "$MFTMirr"}) {
+        test::NtfsFixture f;
+        f.Put(Record(0, 1, 0x1).StandardInformation().FileName(5, 5, first, 3).NonResidentData({{16, 4}}, 64 * 1024));
+        f.Put(Record(7, 7, 0x1).StandardInformation().FileName(5, 5, "$Boot", 3));
+        MemoryReader reader(f.bytes());
+        ParserLinks links;
+        links.reader = &reader;
+        ntfs parser(links);
+        EXPECT_EQ(parser.FindMftCandidates(4), std::string(first) == "$MFT" ? 1u : 0u) << first;
+    }
+}
+
+}  // namespace
+}  // namespace tarnwell

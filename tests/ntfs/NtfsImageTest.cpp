@@ -257,3 +257,31 @@ TEST(NtfsImage, StopKeepsWhatWasFound) {
 
 }  // namespace
 }  // namespace tarnwell
+
+namespace tarnwell {
+namespace {
+
+TEST(NtfsImage, MftCandidatesLeadTheAdvancedModeToTheWholeTree) {
+    auto reader = test::LoadImage("ntfs-4k");
+    if (!reader) GTEST_SKIP();
+    std::vector<std::uint8_t> bytes = reader->Bytes();
+    std::uint64_t mftAt = ByteView(bytes).Le64(48) * 4096;
+    std::memset(bytes.data(), 0, 512);  // the advanced page is for volumes like this one
+    MemoryReader damaged(bytes);
+    ParserLinks links;
+    links.reader = &damaged;
+    links.volume.sizeText = std::to_string(bytes.size() >> 20) + "  MB";
+    ntfs parser(links);
+    ASSERT_EQ(parser.FindMftCandidates(8), 1u) << "$MFT only: the mirror holds no $Boot seven records on";
+    EXPECT_EQ(parser.MftCandidates()[0].entry.recordOffset, mftAt);
+    EXPECT_EQ(parser.MftCandidates()[0].clusterSize, 4096u);
+
+    parser.SelectMftCandidate(0, 8);
+    ASSERT_TRUE(parser.Scan(RecoveryMode::Advanced));
+    auto paths = test::TreePaths(parser);
+    for (const char* path : {"Docs/Sub/tenthousand.txt", "fragmented.txt", "Squeezed/text.txt", "Gone/two.txt"})
+        EXPECT_TRUE(paths.count(path)) << path;
+}
+
+}  // namespace
+}  // namespace tarnwell
