@@ -303,7 +303,7 @@ void ntfs::ParseRecord(std::uint8_t* record, RowId row) {
         e.dataSize = s.dataSize;
         if (e.allocatedSize == 0) e.allocatedSize = s.dataAllocated;
     }
-    if ((s.baseReference & kReferenceMask) != 0) {
+    if (s.baseReference != 0) {  // record 0's extensions name base 0 with its sequence
         e.extension = true;
         pendingExtensions.push_back(
             {row, s.baseReference & kReferenceMask, static_cast<std::uint16_t>(s.baseReference >> 48)});

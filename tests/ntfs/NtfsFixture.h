@@ -82,15 +82,15 @@ public:
         }
         Record& NonResidentPairs(const std::vector<std::uint8_t>& pairs, std::uint64_t realSize,
                                  std::uint16_t flags = 0, std::uint16_t compressionUnit = 0,
-                                 std::uint64_t clusters = 0) {
+                                 std::uint64_t clusters = 0, std::uint64_t startVcn = 0) {
             std::size_t length = (64 + pairs.size() + 8) & ~std::size_t{7};
             std::size_t a = end_;
             Put32(a, 0x80);
             Put32(a + 4, static_cast<std::uint32_t>(length));
             bytes_[a + 8] = 1;
             Put16(a + 12, flags);
-            Put64(a + 16, 0);
-            Put64(a + 24, clusters ? clusters - 1 : 0);
+            Put64(a + 16, startVcn);
+            Put64(a + 24, startVcn + (clusters ? clusters - 1 : 0));
             Put16(a + 32, 64);
             Put16(a + 34, compressionUnit);
             Put64(a + 40, clusters * kCluster);
@@ -99,6 +99,33 @@ public:
             std::memcpy(&bytes_[a + 64], pairs.data(), pairs.size());
             end_ += length;
             return *this;
+        }
+        // An extent of $DATA that continues at startVcn (in an extension record).
+        Record& DataExtent(const std::vector<Run>& runs, std::uint64_t startVcn) {
+            return NonResidentPairs(Pairs(runs), 0, 0, 0, TotalLength(runs), startVcn);
+        }
+        // This record holds attributes of record base (sequence baseSequence).
+        Record& Base(std::uint64_t base, std::uint16_t baseSequence) {
+            Put64(32, base | (static_cast<std::uint64_t>(baseSequence) << 48));
+            return *this;
+        }
+        struct ListEntry {
+            std::uint32_t type;
+            std::uint64_t lowestVcn, record;
+            std::uint16_t sequence;
+        };
+        Record& AttributeList(const std::vector<ListEntry>& entries) {
+            std::vector<std::uint8_t> v;
+            for (const ListEntry& e : entries) {
+                std::vector<std::uint8_t> item(32, 0);
+                Set32(item, 0, e.type);
+                Set16(item, 4, 32);
+                item[7] = 26;
+                Set64(item, 8, e.lowestVcn);
+                Set64(item, 16, e.record | (static_cast<std::uint64_t>(e.sequence) << 48));
+                v.insert(v.end(), item.begin(), item.end());
+            }
+            return Resident(0x20, v);
         }
         // The bytes with the update sequence applied (as a disk holds them).
         std::vector<std::uint8_t> Encoded(bool torn = false) const {
@@ -178,9 +205,10 @@ public:
         std::size_t end_;
     };
 
-    void Put(const Record& r, bool torn = false) {
+    void Put(const Record& r, bool torn = false) { PutAt(kMftLcn * kCluster + r.number() * kRecord, r, torn); }
+    void PutAt(std::uint64_t offset, const Record& r, bool torn = false) {
         std::vector<std::uint8_t> e = r.Encoded(torn);
-        std::memcpy(&bytes_[kMftLcn * kCluster + r.number() * kRecord], e.data(), e.size());
+        std::memcpy(&bytes_[offset], e.data(), e.size());
     }
     void PutCluster(std::uint64_t lcn, const std::string& data) {
         std::memcpy(&bytes_[lcn * kCluster], data.data(), std::min<std::size_t>(data.size(), kCluster));

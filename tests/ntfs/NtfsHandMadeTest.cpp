@@ -237,3 +237,30 @@ TEST(HandMadeRecord, CandidateSearchWantsMftSevenRecordsBeforeBoot) {
 
 }  // namespace
 }  // namespace tarnwell
+
+namespace tarnwell {
+namespace {
+
+TEST(HandMadeRecord, MftContinuedInAnExtensionRecordIsReadWhole) {
+    // Records 0 to 63 at cluster 4, records 64 to 127 at cluster 300: the second
+    // extent is named by record 0's attribute list and lives in record 16.
+    test::NtfsFixture f;
+    f.Put(Record(0, 1, 0x1)
+              .StandardInformation()
+              .AttributeList({{0x10, 0, 0, 1}, {0x30, 0, 0, 1}, {0x80, 0, 0, 1}, {0x80, 16, 16, 1}})
+              .FileName(5, 5, "$MFT", 3)
+              .NonResidentData({{16, 4}}, 128 * 1024));
+    f.Put(Record(16, 1, 0x1).Base(0, 1).DataExtent({{16, 300}}, 16));
+    f.PutAt(300 * 4096 + (70 - 64) * 1024,
+            Record(70, 1, 0x1).StandardInformation().FileName(5, 5, "beyond.txt").ResidentData("far out"));
+    auto v = Scan(f);
+    ASSERT_TRUE(v->scanned);
+    RowId row = At(*v, "beyond.txt");
+    ASSERT_EQ(row, 70u) << "the row of record 70 is row 70";
+    test::TempDir out;
+    EXPECT_EQ(test::ReadWhole(test::ExtractTo(*v->parser, row, out)), "far out");
+    EXPECT_EQ(At(*v, "ORPHAN_ENTRY"), v->parser->OrphanIndex());
+}
+
+}  // namespace
+}  // namespace tarnwell
