@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
@@ -281,6 +282,68 @@ TEST(NtfsImage, MftCandidatesLeadTheAdvancedModeToTheWholeTree) {
     auto paths = test::TreePaths(parser);
     for (const char* path : {"Docs/Sub/tenthousand.txt", "fragmented.txt", "Squeezed/text.txt", "Gone/two.txt"})
         EXPECT_TRUE(paths.count(path)) << path;
+}
+
+}  // namespace
+}  // namespace tarnwell
+
+namespace tarnwell {
+namespace {
+
+class RecordingProgress final : public ProgressSink {
+public:
+    void SetRange(std::int64_t, std::int64_t upper) override { this->upper = upper; }
+    void SetPosition(std::int64_t p) override { last = p; }
+    void SetStatus(const std::string& text) override { texts.push_back(text); }
+    bool Said(const std::string& text) const { return std::find(texts.begin(), texts.end(), text) != texts.end(); }
+    std::vector<std::string> texts;
+    std::int64_t upper = 0, last = 0;
+};
+
+TEST(NtfsImage, StatusTextsAndMessages) {
+    auto reader = test::LoadImage("ntfs-512");
+    if (!reader) GTEST_SKIP();
+    std::vector<std::uint8_t> bytes = reader->Bytes();
+    for (bool zeroed : {false, true}) {
+        if (zeroed) std::memset(bytes.data(), 0, 512);
+        MemoryReader image(bytes);
+        RecordingProgress progress;
+        RecordingPrompter prompter;
+        ParserLinks links;
+        links.reader = &image;
+        links.progress = &progress;
+        links.prompter = &prompter;
+        ntfs parser(links);
+        ASSERT_TRUE(parser.Scan(RecoveryMode::Standard));
+        EXPECT_TRUE(progress.Said(" ParsingBasedOnMFT is going on...."));
+        if (zeroed) {
+            EXPECT_TRUE(progress.Said("boot sector corrupt.Scanning for first mft entry..."));
+            EXPECT_TRUE(progress.Said("found mft entry.getting its run ..."));
+        } else {
+            EXPECT_TRUE(progress.Said("boot sector is fine.Getting run of mft entry..."));
+            EXPECT_TRUE(progress.Said("Got run..."));
+        }
+        EXPECT_TRUE(progress.Said("parsing MFT entry 0..."));
+        EXPECT_EQ(progress.last, progress.upper);
+        EXPECT_TRUE(prompter.informed.empty());
+
+        // A folder is no file to extract.
+        auto paths = test::TreePaths(parser);
+        test::TempDir out;
+        test::ExtractTo(parser, paths.find("dir")->second, out);
+        ASSERT_EQ(prompter.informed.size(), 1u);
+        EXPECT_EQ(prompter.informed[0], "This is  dir directory .Please specify file names ");
+    }
+
+    MemoryReader image(bytes);
+    RecordingProgress progress;
+    ParserLinks links;
+    links.reader = &image;
+    links.progress = &progress;
+    ntfs parser(links);
+    parser.Scan(RecoveryMode::Deep);
+    EXPECT_TRUE(progress.Said(" scanning for mft entries in deep mode ...."));
+    EXPECT_TRUE(progress.Said("MFT ENTRY 1 Found.Parsing it .."));
 }
 
 }  // namespace
