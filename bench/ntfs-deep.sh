@@ -20,19 +20,20 @@ best() {
     local runs=$1 t best=""
     shift
     for ((r = 0; r < runs; r++)); do
-        /usr/bin/time -f %e -o "$work/time" "$@" >/dev/null 2>&1
-        t=$(tail -1 "$work/time")
-        if [ -z "$best" ] || awk "BEGIN { exit !($t < $best) }"; then best=$t; fi
+        /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>&1
+        read -r t u s <"$work/time"
+        if [ -z "$best" ] || awk "BEGIN { exit !($t < ${best%% *}) }"; then best="$t $(awk "BEGIN { print $u + $s }")"; fi
     done
     echo "$best"
 }
 cat "$img" >/dev/null
-catTime=$(best 3 cat "$img")
-deepTime=$(best 3 "$bench" deep "$img")
+read -r catTime catCpu < <(best 5 cat "$img")
+read -r deepTime deepCpu < <(best 5 "$bench" deep "$img")
 found=$("$bench" deep "$img" 2>/dev/null)
 mib=$((size >> 20))
-awk -v m="$mib" -v c="$catTime" -v d="$deepTime" -v f="$found" 'BEGIN {
-    printf "image: %d MiB\n", m
-    printf "cat:       %.2fs (%.0f MiB/s)\n", c, m / c
-    printf "deep scan: %.2fs (%.0f MiB/s), %d entries in the tree\n", d, m / d, f
-    printf "deep / cat speed: %.0f%%\n", 100 * c / d }'
+awk -v m="$mib" -v c="$catTime" -v d="$deepTime" -v f="$found" -v cc="$catCpu" -v dc="$deepCpu" 'BEGIN {
+    printf "image: %d MiB, page cache warm\n", m
+    printf "cat:       %.2fs wall (%.0f MiB/s), %.2fs CPU\n", c, m / c, cc
+    printf "deep scan: %.2fs wall (%.0f MiB/s), %.2fs CPU, %d entries in the tree\n", d, m / d, dc, f
+    printf "deep / cat speed: %.0f%% by wall time\n", 100 * c / d }'
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -13,21 +13,22 @@ img=$work/ntfs-$files.img
 echo "making $img ($files files) ..."
 bash "$(dirname "$0")/make-ntfs-image.sh" "$img" "$files"
 
-best() {  # best RUNS COMMAND... : the lowest wall time of RUNS runs, in seconds
+best() {  # best RUNS COMMAND... : "WALL CPU" seconds of the fastest of RUNS runs
     local runs=$1 t best=""
     shift
     for ((r = 0; r < runs; r++)); do
-        /usr/bin/time -f %e -o "$work/time" "$@" >/dev/null 2>&1
-        t=$(tail -1 "$work/time")
-        if [ -z "$best" ] || awk "BEGIN { exit !($t < $best) }"; then best=$t; fi
+        /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>&1
+        read -r t u s <"$work/time"
+        if [ -z "$best" ] || awk "BEGIN { exit !($t < ${best%% *}) }"; then best="$t $(awk "BEGIN { print $u + $s }")"; fi
     done
     echo "$best"
 }
 cat "$img" >/dev/null  # both sides start from a warm page cache
-ours=$(best 3 "$bench" list "$img")
-peer=$(best 3 fls -r -p "$img")
+read -r ours oursCpu < <(best 5 "$bench" list "$img")
+read -r peer peerCpu < <(best 5 fls -r -p "$img")
 lines_ours=$("$bench" list "$img" 2>"$work/stats" | wc -l)
 lines_peer=$(fls -r -p "$img" | wc -l)
-echo "tarnwell list: ${ours}s ($lines_ours lines; $(cat "$work/stats"))"
-echo "fls -r -p:     ${peer}s ($lines_peer lines)"
-awk "BEGIN { printf \"speed-up: %.1fx\\n\", $peer / $ours }"
+echo "tarnwell list: ${ours}s wall, ${oursCpu}s CPU ($lines_ours lines; $(cat "$work/stats"))"
+echo "fls -r -p:     ${peer}s wall, ${peerCpu}s CPU ($lines_peer lines)"
+awk "BEGIN { printf \"speed-up: %.1fx wall, %.1fx CPU\\n\", $peer / $ours, $peerCpu / $oursCpu }"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,8 +1,10 @@
 // Whole-volume searches for file records: the Deep mode, the search for the
 // MFT when the boot sector is gone, and the MFT candidates of the advanced page.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <future>
 
 #include "fs/ntfs/ntfs.h"
 
@@ -11,42 +13,56 @@ namespace tarnwell {
 using namespace ntfsfmt;
 
 namespace {
-constexpr std::size_t kScanChunk = 10u << 20;
+// Progress moves in units of 10 MiB; reads are smaller, so that the buffer
+// stays in the processor's cache while its slots are tested.
+constexpr std::size_t kProgressUnit = 10u << 20;
+constexpr std::size_t kScanChunk = 1u << 20;
 constexpr std::size_t kSlot = 512;
 
 // A slot that opens a file record: the signature and header offsets that fit
 // in the first sector.
 bool LooksLikeRecord(const std::uint8_t* p) {
-    if (std::memcmp(p, "FILE", 4) != 0) return false;
+    if (p[0] != 'F' || p[1] != 'I' || p[2] != 'L' || p[3] != 'E') return false;
     ByteView b(p, kSlot);
     return b.Le16(4) < kSlot && b.Le16(6) < kSlot && b.Le16(20) < kSlot && b.Le16(6) >= 2;
 }
 }  // namespace
 
 // Reads the volume in large chunks and hands each record found to visit (its
-// byte offset and a copy of recordSize bytes). visit returns false to stop.
+// byte offset and recordSize writable bytes, valid during the call). visit
+// returns false to stop.
 void ntfs::ScanVolumeForRecords(const RecordVisitor& visit, bool progress) {
     const std::uint64_t limit = ScanLimit();
-    if (progress) links_.progress->SetRange(0, static_cast<std::int64_t>(limit / kScanChunk));
-    std::vector<std::uint8_t> chunk(kScanChunk);
+    if (progress) links_.progress->SetRange(0, static_cast<std::int64_t>(limit / kProgressUnit));
+    std::vector<std::uint8_t> chunk(kScanChunk), ahead(kScanChunk);
     std::vector<std::uint8_t> record(recordSize);
-    std::uint64_t chunkIndex = 0;
-    for (std::uint64_t p = 0; p < limit; p += kScanChunk, ++chunkIndex) {
-        if (!Checkpoint()) return;
-        if (progress) links_.progress->SetPosition(static_cast<std::int64_t>(chunkIndex));
+    auto readAt = [this, limit](std::uint64_t p, std::uint8_t* into) {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kScanChunk, limit - p));
-        links_.reader->ReadAt(static_cast<std::int64_t>(p), chunk.data(), n);
+        links_.reader->ReadAt(static_cast<std::int64_t>(p), into, n);
+        return n;
+    };
+    // The next chunk is read while this one is searched (the reader's ReadAt
+    // may be called from several threads).
+    std::future<std::size_t> next;
+    if (limit > 0) next = std::async(std::launch::async, readAt, 0, ahead.data());
+    for (std::uint64_t p = 0; p < limit; p += kScanChunk) {
+        std::size_t n = next.get();
+        chunk.swap(ahead);
+        if (p + kScanChunk < limit) next = std::async(std::launch::async, readAt, p + kScanChunk, ahead.data());
+        if (!Checkpoint()) return;
+        if (progress && p % kProgressUnit == 0) links_.progress->SetPosition(static_cast<std::int64_t>(p / kProgressUnit));
         std::size_t o = 0;
         while (o + kSlot <= n) {
             if (!LooksLikeRecord(chunk.data() + o)) {
                 o += kSlot;
                 continue;
             }
-            if (o + recordSize <= n)
-                std::memcpy(record.data(), chunk.data() + o, recordSize);
-            else  // the record runs on into the next chunk
+            std::uint8_t* at = chunk.data() + o;
+            if (o + recordSize > n) {  // the record runs on into the next chunk
                 links_.reader->ReadAt(static_cast<std::int64_t>(p + o), record.data(), recordSize);
-            if (!visit(p + o, record.data())) return;
+                at = record.data();
+            }
+            if (!visit(p + o, at)) return;
             o += recordSize;
         }
     }
@@ -68,7 +84,7 @@ void ntfs::DeepScanRecords() {
                 entries.pop_back();
                 return true;
             }
-            rowsByNumber.emplace(e.recordNumber, row);
+            rowsByNumber.emplace_back(e.recordNumber, row);
             if (++found % 1024 == 1) {
                 char text[96];
                 std::snprintf(text, sizeof text, "MFT ENTRY %llu Found.Parsing it ..",
@@ -78,7 +94,16 @@ void ntfs::DeepScanRecords() {
             return true;
         },
         true);
-    links_.progress->SetPosition(static_cast<std::int64_t>(ScanLimit() / kScanChunk));
+    if (!std::is_sorted(rowsByNumber.begin(), rowsByNumber.end())) std::sort(rowsByNumber.begin(), rowsByNumber.end());
+    links_.progress->SetPosition(static_cast<std::int64_t>(ScanLimit() / kProgressUnit));
+}
+
+std::pair<const std::pair<std::uint64_t, RowId>*, const std::pair<std::uint64_t, RowId>*> ntfs::RowsNumbered(
+    std::uint64_t n) const {
+    auto range = std::equal_range(rowsByNumber.begin(), rowsByNumber.end(), std::pair<std::uint64_t, RowId>{n, 0},
+                                  [](const auto& a, const auto& b) { return a.first < b.first; });
+    return {rowsByNumber.data() + (range.first - rowsByNumber.begin()),
+            rowsByNumber.data() + (range.second - rowsByNumber.begin())};
 }
 
 std::uint64_t ntfs::FindMftCandidates(std::uint64_t maximum) {
@@ -131,7 +156,7 @@ std::uint64_t ntfs::FindMftCandidates(std::uint64_t maximum) {
         true);
     // A stop ends the search only; the scan that may follow starts afresh.
     stopFlag = false;
-    links_.progress->SetPosition(static_cast<std::int64_t>(ScanLimit() / kScanChunk));
+    links_.progress->SetPosition(static_cast<std::int64_t>(ScanLimit() / kProgressUnit));
     return mftCandidates.size();
 }
 

@@ -125,7 +125,7 @@ std::vector<std::vector<std::uint8_t>> ntfs::RecordsNumbered(std::uint64_t n) co
         }
         return out;
     }
-    auto [from, to] = rowsByNumber.equal_range(n);
+    auto [from, to] = RowsNumbered(n);
     for (auto it = from; it != to && out.size() < 8; ++it) {
         out.emplace_back();
         ReadRow(it->second, out.back());

@@ -74,26 +74,7 @@ ByteView Attribute::MappingPairs() const {
 
 std::vector<Attribute> Attributes(ByteView record) {
     std::vector<Attribute> out;
-    std::size_t limit = record.size();
-    std::uint32_t inUse = record.Le32(24);
-    if (inUse >= 24 && inUse < limit) limit = inUse;
-    std::size_t offset = record.Le16(20);
-    while (offset + 16 <= limit) {
-        std::uint32_t type = record.Le32(offset);
-        if (type == kEndMarker) break;
-        std::uint32_t length = record.Le32(offset + 4);
-        if (length < 16 || length > limit - offset) break;
-        Attribute a;
-        a.type = type;
-        a.offset = offset;
-        a.length = length;
-        a.nonResident = record.U8(offset + 8) != 0;
-        a.nameLength = record.U8(offset + 9);
-        a.flags = record.Le16(offset + 12);
-        a.bytes = record.Sub(offset, length);
-        if (a.nonResident ? length >= 64 : length >= 24) out.push_back(a);
-        offset += length;
-    }
+    ForEachAttribute(record, [&](const Attribute& a) { out.push_back(a); });
     return out;
 }
 
@@ -132,7 +113,7 @@ RecordSummary SummarizeRecord(std::uint8_t* record, std::size_t size) {
         s.hasRecordNumber = true;
         s.recordNumber = r.Le32(44);
     }
-    for (const Attribute& a : Attributes(r)) {
+    ForEachAttribute(r, [&](const Attribute& a) {
         switch (a.type) {
             case kStandardInformation: {
                 ByteView v = a.Value();
@@ -168,7 +149,7 @@ RecordSummary SummarizeRecord(std::uint8_t* record, std::size_t size) {
             default:
                 break;
         }
-    }
+    });
     return s;
 }
 

@@ -81,8 +81,32 @@ struct Attribute {
     ByteView MappingPairs() const;
 };
 
-// The record's attributes in order, up to the end marker or the first header
-// that does not fit.
+// Calls visit(const Attribute&) for the record's attributes in order, up to the
+// end marker or the first header that does not fit.
+template <typename Visit>
+void ForEachAttribute(ByteView record, Visit&& visit) {
+    std::size_t limit = record.size();
+    std::uint32_t inUse = record.Le32(24);
+    if (inUse >= 24 && inUse < limit) limit = inUse;
+    std::size_t offset = record.Le16(20);
+    while (offset + 16 <= limit) {
+        std::uint32_t type = record.Le32(offset);
+        if (type == kEndMarker) break;
+        std::uint32_t length = record.Le32(offset + 4);
+        if (length < 16 || length > limit - offset) break;
+        Attribute a;
+        a.type = type;
+        a.offset = offset;
+        a.length = length;
+        a.nonResident = record.U8(offset + 8) != 0;
+        a.nameLength = record.U8(offset + 9);
+        a.flags = record.Le16(offset + 12);
+        a.bytes = record.Sub(offset, length);
+        if (a.nonResident ? length >= 64 : length >= 24) visit(a);
+        offset += length;
+    }
+}
+
 std::vector<Attribute> Attributes(ByteView record);
 
 inline bool IsRecordSignature(ByteView b) { return b.Matches(0, "FILE"); }

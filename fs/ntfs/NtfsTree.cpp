@@ -335,7 +335,7 @@ void ntfs::ApplyExtensionRecords() {
         if (MftRowsAreRecordNumbers()) {
             if (p.base < recordCount) apply(p.base);
         } else {
-            auto [from, to] = rowsByNumber.equal_range(p.base);
+            auto [from, to] = RowsNumbered(p.base);
             for (auto it = from; it != to; ++it)
                 if (apply(it->second)) break;
         }
@@ -387,7 +387,7 @@ bool ntfs::ParentOf(RowId row, RowId& parent) const {
         parent = number;
         return true;
     }
-    auto [from, to] = rowsByNumber.equal_range(number);
+    auto [from, to] = RowsNumbered(number);
     for (auto it = from; it != to; ++it) {
         if (usable(it->second)) {
             parent = it->second;

@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "fs/FileSystemParser.h"
@@ -144,8 +143,10 @@ private:
     std::string names;  // every row's name, UTF-8, back to back
     RowId orphanIndex = kNoRow;
     RowId rootIndex = kNoRow;
-    // Deep mode: the rows found for each record number.
-    std::unordered_multimap<std::uint64_t, RowId> rowsByNumber;
+    // Deep mode: (record number, row) of every row found, sorted once the scan ends.
+    std::vector<std::pair<std::uint64_t, RowId>> rowsByNumber;
+    std::pair<const std::pair<std::uint64_t, RowId>*, const std::pair<std::uint64_t, RowId>*> RowsNumbered(
+        std::uint64_t n) const;
     std::vector<MftCandidate> mftCandidates;
     std::optional<std::size_t> chosenCandidate;
     std::uint64_t chosenClusterSize = 0;
