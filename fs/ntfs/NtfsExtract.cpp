@@ -96,8 +96,7 @@ bool ntfs::ReadClusters(const RunMap& runs, std::uint64_t bytes, std::vector<std
     return ReadRange(runs, 0, out.size(), out.data());
 }
 
-bool ntfs::ReadAttributeList(ByteView record, const Attribute& list, std::vector<std::uint8_t>& out) const {
-    (void)record;
+bool ntfs::ReadAttributeList(const Attribute& list, std::vector<std::uint8_t>& out) const {
     if (!list.nonResident) {
         ByteView v = list.Value();
         out.assign(v.data(), v.data() + v.size());
@@ -168,7 +167,7 @@ bool ntfs::LoadDataStream(RowId row, DataStream& stream, std::string& problem) c
     for (const Attribute& list : attributes) {
         if (list.type != kAttributeList) continue;
         std::vector<std::uint8_t> listBytes;
-        if (!ReadAttributeList(record, list, listBytes)) stream.damaged = true;
+        if (!ReadAttributeList(list, listBytes)) stream.damaged = true;
         std::set<std::uint64_t> seen{self};
         for (const AttributeListEntry& e : DecodeAttributeList(listBytes)) {
             if (e.type != kData || e.nameLength != 0 || !seen.insert(e.record).second) continue;

@@ -210,7 +210,7 @@ bool ntfs::ReadMftRunList(std::uint64_t recordOffset) {
     mftRuns = map;  // ReadRange below needs the runs known so far
     if (list != nullptr) {
         std::vector<std::uint8_t> listBytes;
-        ReadAttributeList(record, *list, listBytes);
+        ReadAttributeList(*list, listBytes);
         std::vector<std::uint64_t> seen;
         for (const AttributeListEntry& e : DecodeAttributeList(listBytes)) {
             if (e.type != kData || e.nameLength != 0 || e.record == 0) continue;

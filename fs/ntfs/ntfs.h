@@ -116,7 +116,7 @@ private:
     bool MftRowsAreRecordNumbers() const { return scanMode != RecoveryMode::Deep; }
     struct DataStream;
     bool LoadDataStream(RowId row, DataStream& stream, std::string& problem) const;
-    bool ReadAttributeList(ByteView record, const ntfsfmt::Attribute& list, std::vector<std::uint8_t>& out) const;
+    bool ReadAttributeList(const ntfsfmt::Attribute& list, std::vector<std::uint8_t>& out) const;
     bool ReadClusters(const ntfsfmt::RunMap& runs, std::uint64_t bytes, std::vector<std::uint8_t>& out) const;
     ExtractStatus WritePlain(const DataStream& stream, FileSink& sink) const;
     ExtractStatus WriteCompressed(const DataStream& stream, FileSink& sink) const;
