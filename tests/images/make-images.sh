@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes Tarnwell's test images with the real tools (mkfs.fat and mtools,
-# mkntfs, mke2fs, mkfs.exfat, sfdisk, sgdisk) and records The Sleuth Kit's view of
-# each (mmls, fls -r -p).
+# mkntfs and ntfs-3g, mke2fs, mkfs.exfat and exfat-fuse, sfdisk, sgdisk) and
+# records The Sleuth Kit's view of each (mmls, fls -r -p).
 # The images are committed xz-compressed beside this script; tests unpack them,
 # so running the tests needs no mounts and none of these tools.
 #
@@ -269,7 +269,188 @@ image_odd_size() {
     finish odd-size "$img" 2048
 }
 
-all=(sample_card mbr_fat gpt_fat mbr_mixed gpt_mixed odd_size exfat_4k exfat_128k carve_samples)
+# ---- NTFS: mkntfs, populated through an ntfs-3g mount of the image file ----
+
+mnt=""
+unmount() {
+    [ -n "$mnt" ] || return 0
+    umount "$mnt" 2>/dev/null || { sleep 1; umount "$mnt"; } || umount -l "$mnt"
+    mnt=""
+}
+# Never remove the work folder through a mount that is still there.
+trap 'unmount; mountpoint -q "$work/mnt" 2>/dev/null || rm -rf "$work"' EXIT
+
+# icat's view of every file that fls lists (live and deleted), beside fls's:
+# "md5 inode path" per line; the tests compare our extraction with it.
+ntfs_sums() {  # ntfs_sums NAME IMAGE
+    fls -r -p -F "$2" | sed -n 's/^[r-]\/r \(\* \)\{0,1\}\([0-9]*-128-[0-9]*\):\t\(.*\)$/\2\t\3/p' |
+        grep -v -P '\t\$(?!RECYCLE)' | while IFS=$'\t' read -r inode path; do
+            printf '%s %s %s\n' "$(icat "$2" "$inode" | md5sum | cut -d' ' -f1)" "$inode" "$path"
+        done >"$here/$1.sums"
+}
+
+ntfs_new() {  # ntfs_new IMAGE SIZE CLUSTER LABEL : format and mount at $work/mnt
+    truncate -s "$2" "$1"
+    mkntfs -F -Q -q -s 512 -p 0 -H 255 -S 63 -c "$3" -L "$4" "$1" 2>/dev/null
+    ntfs_mount "$1"
+}
+ntfs_mount() {
+    mkdir -p "$work/mnt"
+    ntfs-3g -o compression "$1" "$work/mnt"
+    mnt=$work/mnt
+}
+
+# Text whose every line names its file and line, so a misplaced cluster shows.
+pattern() {  # pattern TAG BYTES FILE ("-": standard output)
+    if [ "$3" != - ]; then pattern "$1" "$2" - >"$3"; return; fi
+    awk -v t="$1" -v n="$2" 'BEGIN {
+        for (i = 0; n > 0; i++) {
+            s = sprintf("%s line %08d abcdefghijklmnopqrstuvwxyz\n", t, i)
+            if (length(s) > n) s = substr(s, 1, n)
+            printf "%s", s; n -= length(s)
+        } }'
+}
+
+# A recycle-bin index file: version 1 (Vista to 8.1: fixed 520-byte path) or
+# version 2 (Windows 10: name length at 24, the path at 28).
+recycle_index() {  # recycle_index VERSION SIZE PATH FILE
+    local path16
+    path16=$(printf '%s' "$3" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -d ' \n')
+    {
+        printf '%016x' "$1" | le64
+        printf '%016x' "$2" | le64
+        printf '01d7a1b2c3d4e5f6' | le64   # deletion time
+        if [ "$1" = 2 ]; then
+            printf '%08x' $(( ${#path16} / 4 + 1 )) | le32
+            printf '%s0000' "$path16" | xxd -r -p
+        else
+            printf '%s' "$path16" | xxd -r -p
+            head -c $(( 520 - ${#path16} / 2 )) /dev/zero
+        fi
+    } >"$4"
+}
+le64() { read -r h || true; printf '%s' "$h" | sed 's/../& /g' | awk '{ for (i = NF; i > 0; i--) printf "%s", $i }' | xxd -r -p; }
+le32() { le64; }
+
+# The main NTFS volume, 4 KiB clusters: resident, fragmented, sparse, compressed
+# and attribute-list files, non-ASCII names, deleted files and folders, a recycle bin.
+image_ntfs_4k() {
+    local img=$work/ntfs-4k.img
+    ntfs_new "$img" 24M 4096 NTFS4K
+    local m=$mnt
+    mkdir -p "$m/Docs/Sub" "$m/Squeezed" "$m/Gone" "$m/\$RECYCLE.BIN/S-1-5-21-1000-1001"
+    printf 'small resident file\n' >"$m/Docs/small.txt"
+    pattern resident 690 "$m/Docs/resident690.txt"
+    pattern fourk 10000 "$m/Docs/Sub/tenthousand.txt"
+    printf 'grüße\n' >"$m/Docs/Überraschung.txt"
+    printf 'nihongo\n' >"$m/Docs/日本語の名前.txt"
+    printf 'cafe\n' >"$m/Docs/naïve café.txt"
+    pattern longname 3000 "$m/Docs/A rather long file name that has no short form at all.document"
+    # Sparse: a hole, data, a hole, data, a tail never written.
+    truncate -s 1M "$m/sparse.bin"
+    printf 'middle of the sparse file' | dd of="$m/sparse.bin" bs=1 seek=300000 conv=notrunc status=none
+    printf 'near the end' | dd of="$m/sparse.bin" bs=1 seek=700000 conv=notrunc status=none
+    # Compressed: files created in a folder flagged compressed (0x800).
+    setfattr -n system.ntfs_attrib_be -v 0x00000810 "$m/Squeezed"
+    pattern squeezed 200000 "$m/Squeezed/text.txt"
+    { pattern mixed 70000 -; head -c 70000 /dev/urandom; head -c 70000 /dev/zero; pattern tail 12345 -; } >"$m/Squeezed/mixed.bin"
+    printf 'tiny compressed\n' >"$m/Squeezed/tiny.txt"
+    # Deleted file and a deleted folder with files.
+    pattern deleted 9000 "$m/Docs/deleted.txt"
+    pattern gone 5000 "$m/Gone/one.txt"
+    pattern gone2 700 "$m/Gone/two.txt"
+    # Recycle bin pairs of both index versions.
+    local rb="$m/\$RECYCLE.BIN/S-1-5-21-1000-1001"
+    pattern report 4000 "$rb/\$RABC123.txt"
+    recycle_index 1 4000 'C:\Users\ann\Documents\report.txt' "$rb/\$IABC123.txt"
+    pattern photo 6000 "$rb/\$RDEF456.jpg"
+    recycle_index 2 6000 'C:\Users\ann\Pictures\Ferien in Zürich.jpg' "$rb/\$IDEF456.jpg"
+    # Fragmented: fill the volume with 2-cluster files, delete every other one,
+    # then write a large file into the holes; its runs overflow into an attribute list.
+    mkdir "$m/fill"
+    local i=0
+    while pattern "fill$i" 8192 "$m/fill/f$i" 2>/dev/null && [ -s "$m/fill/f$i" ] && [ $(( $(stat -c %s "$m/fill/f$i") )) -eq 8192 ]; do
+        i=$((i + 1))
+    done
+    rm -f "$m/fill/f$i"
+    local j
+    for ((j = 0; j < i; j += 2)); do rm -f "$m/fill/f$j"; done
+    pattern fragmented $(( (i / 2 - 8) * 8192 )) "$m/fragmented.txt"
+    rm -f "$m/fill/"f*[13579]   # keep the folder small: half of what is left
+    rm -f "$m/Docs/deleted.txt"
+    rm -rf "$m/Gone"
+    find "$m" -exec touch -h -d "2024-03-05 14:30:15" {} + 2>/dev/null || true
+    unmount
+    finish ntfs-4k "$img"
+    ntfs_sums ntfs-4k "$img"
+}
+
+# 512-byte clusters: every record spans two clusters.
+image_ntfs_512() {
+    local img=$work/ntfs-512.img
+    ntfs_new "$img" 8M 512 NTFS512
+    local m=$mnt
+    mkdir -p "$m/dir"
+    printf 'tiny\n' >"$m/dir/tiny.txt"
+    pattern fivetwelve 20000 "$m/dir/data.txt"
+    pattern big 300000 "$m/big.txt"
+    pattern deleted 3000 "$m/dir/removed.txt"
+    rm -f "$m/dir/removed.txt"
+    find "$m" -exec touch -h -d "2023-11-20 08:15:00" {} + 2>/dev/null || true
+    unmount
+    finish ntfs-512 "$img"
+    ntfs_sums ntfs-512 "$img"
+}
+
+# 64 KiB clusters: 64 records in each cluster of the MFT.
+image_ntfs_64k() {
+    local img=$work/ntfs-64k.img
+    ntfs_new "$img" 40M 65536 NTFS64K
+    local m=$mnt
+    mkdir -p "$m/big clusters"
+    printf 'resident\n' >"$m/big clusters/r.txt"
+    pattern sixtyfour 200000 "$m/big clusters/two-hundred-k.txt"
+    pattern sixtyfour2 70000 "$m/seventy-k.txt"
+    find "$m" -exec touch -h -d "2022-07-04 23:59:58" {} + 2>/dev/null || true
+    unmount
+    finish ntfs-64k "$img"
+    ntfs_sums ntfs-64k "$img"
+}
+
+# 5,000 files in one folder: the index spreads over many index blocks.
+image_ntfs_many() {
+    local img=$work/ntfs-many.img
+    ntfs_new "$img" 24M 4096 MANY
+    local m=$mnt i
+    mkdir -p "$m/crowd"
+    for ((i = 0; i < 5000; i++)); do printf '%d\n' "$i" >"$m/crowd/file$(printf %05d $i).txt"; done
+    unmount
+    finish ntfs-many "$img"
+}
+
+# A volume quick-formatted over an older one: only the Deep mode finds the old files.
+image_ntfs_reformatted() {
+    local img=$work/ntfs-reformatted.img
+    ntfs_new "$img" 16M 4096 BEFORE
+    local m=$mnt i
+    # The new MFT's first records overwrite the old ones: pad so the old files lie past them.
+    mkdir "$m/pad"
+    for ((i = 0; i < 16; i++)); do printf 'pad\n' >"$m/pad/p$i"; done
+    mkdir -p "$m/old folder/inner"
+    for ((i = 0; i < 40; i++)); do pattern "old$i" 1500 "$m/old folder/old$i.txt"; done
+    pattern innerfile 9000 "$m/old folder/inner/inner.txt"
+    find "$m" -exec touch -h -d "2021-01-02 03:04:05" {} + 2>/dev/null || true
+    unmount
+    mkntfs -F -Q -q -s 512 -p 0 -H 255 -S 63 -c 4096 -L AFTER "$img" 2>/dev/null
+    ntfs_mount "$img"
+    printf 'after the format\n' >"$mnt/new.txt"
+    unmount
+    finish ntfs-reformatted "$img"
+    ntfs_sums ntfs-reformatted "$img"
+}
+
+all=(sample_card mbr_fat gpt_fat mbr_mixed gpt_mixed odd_size exfat_4k exfat_128k carve_samples
+     ntfs_4k ntfs_512 ntfs_64k ntfs_many ntfs_reformatted)
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=("${all[@]}")
 for name in "${wanted[@]}"; do
