@@ -12,5 +12,7 @@ inline constexpr int kExitErrors = 1;
 inline constexpr int kExitUsage = 2;
 
 void AddDrivesCommand(CLI::App& app, int& exitCode);
+void AddListCommand(CLI::App& app, int& exitCode);
+void AddRecoverCommand(CLI::App& app, int& exitCode);
 
 }  // namespace tarnwell::cli

@@ -9,6 +9,8 @@ int main(int argc, char** argv) {
 
     int exitCode = tarnwell::cli::kExitOk;
     tarnwell::cli::AddDrivesCommand(app, exitCode);
+    tarnwell::cli::AddListCommand(app, exitCode);
+    tarnwell::cli::AddRecoverCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);

@@ -6,6 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "fs/fat/Fat16Class.h"
+#include "fs/fat/Fat32Class.h"
+
 namespace tarnwell {
 
 namespace {
@@ -14,6 +17,10 @@ using Maker = std::function<std::unique_ptr<FileSystemParser>(ParserLinks)>;
 // One row per parser: the names it reads, upper case.
 const std::vector<std::pair<std::vector<std::string>, Maker>>& Parsers() {
     static const std::vector<std::pair<std::vector<std::string>, Maker>> parsers = {
+        {{"FAT12", "FAT16"}, [](ParserLinks l) { return std::make_unique<Fat16Class>(std::move(l)); }},
+        {{"FAT32"}, [](ParserLinks l) { return std::make_unique<Fat32Class>(std::move(l)); }},
+        // A mounted volume whose boot sector could not be read is only "FAT".
+        {{"FAT"}, [](ParserLinks l) { return MakeFatParserByBootSector(std::move(l)); }},
     };
     return parsers;
 }
