@@ -15,5 +15,7 @@ void AddDrivesCommand(CLI::App& app, int& exitCode);
 void AddCarveCommand(CLI::App& app, int& exitCode);
 void AddSignaturesCommand(CLI::App& app, int& exitCode);
 void AddVolumesCommand(CLI::App& app, int& exitCode);
+void AddListCommand(CLI::App& app, int& exitCode);
+void AddRecoverCommand(CLI::App& app, int& exitCode);
 
 }  // namespace tarnwell::cli

@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
     tarnwell::cli::AddCarveCommand(app, exitCode);
     tarnwell::cli::AddSignaturesCommand(app, exitCode);
     tarnwell::cli::AddVolumesCommand(app, exitCode);
+    tarnwell::cli::AddListCommand(app, exitCode);
+    tarnwell::cli::AddRecoverCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);

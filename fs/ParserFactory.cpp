@@ -8,6 +8,8 @@
 
 #include "fs/fat/Fat64Class.h"
 #include "fs/ntfs/ntfs.h"
+#include "fs/fat/Fat16Class.h"
+#include "fs/fat/Fat32Class.h"
 
 namespace tarnwell {
 
@@ -19,6 +21,10 @@ const std::vector<std::pair<std::vector<std::string>, Maker>>& Parsers() {
     static const std::vector<std::pair<std::vector<std::string>, Maker>> parsers = {
         {{"FAT64", "EXFAT"}, [](ParserLinks l) { return std::make_unique<Fat64Class>(std::move(l)); }},
         {{"NTFS"}, [](ParserLinks l) { return std::make_unique<ntfs>(std::move(l)); }},
+        {{"FAT12", "FAT16"}, [](ParserLinks l) { return std::make_unique<Fat16Class>(std::move(l)); }},
+        {{"FAT32"}, [](ParserLinks l) { return std::make_unique<Fat32Class>(std::move(l)); }},
+        // A mounted volume whose boot sector could not be read is only "FAT".
+        {{"FAT"}, [](ParserLinks l) { return MakeFatParserByBootSector(std::move(l)); }},
     };
     return parsers;
 }

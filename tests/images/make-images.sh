@@ -96,6 +96,7 @@ image_sample_card() {
     mcopy -m -i "$img" "$src/notes.txt" ::MISC/
     mdel -i "$img" ::DCIM/100CANON/IMG_0003.JPG ::DCIM/100CANON/IMG_0006.JPG
     finish sample-card "$img"
+    record_icat sample-card "$img"
 }
 
 # An MBR disk with a FAT16 and a FAT32 partition, made by sfdisk.
@@ -449,8 +450,312 @@ image_ntfs_reformatted() {
     ntfs_sums ntfs-reformatted "$img"
 }
 
+# ---- FAT12, FAT16 and FAT32 images for the FAT parsers ----------------------
+# mtools takes long names from the locale; UTF-8 names need a UTF-8 one.
+export LC_ALL=C.UTF-8
+
+# Deterministic file contents: numbered lines, so that every cluster differs.
+content() {  # content SEED BYTES FILE
+    { seq -f "$1 line %07g of a test file for tarnwell" 1 $(($2 / 40 + 1)) || true; } | head -c "$2" >"$3"
+}
+
+# Little-endian fields of an image, read and written in place.
+get_le() {  # get_le IMAGE OFFSET SIZE
+    od -An --endian=little -t "u$3" -j "$2" -N "$3" "$1" | tr -d ' '
+}
+put_le() {  # put_le IMAGE OFFSET SIZE VALUE
+    local bytes="" i
+    for ((i = 0; i < $3; i++)); do bytes+=$(printf '\\x%02x' $((($4 >> (8 * i)) & 255))); done
+    printf '%b' "$bytes" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+# FAT32: point the FSInfo "next free cluster" hint back at cluster 2, so that
+# the next write by mtools fills the gaps that deletions left (fragmentation).
+rewind_free_hint() {  # rewind_free_hint IMAGE
+    local fsinfo=$(($(get_le "$1" 48 2) * 512))
+    put_le "$1" $((fsinfo + 492)) 4 2
+}
+
+# The Sleuth Kit's bytes of every regular file: one line per file with its
+# inode, deletion mark, size, modification time (seconds, TZ=UTC), the number
+# of bytes icat gives, their MD5 and the path (NAME.icat). icat gives a
+# deleted file whole when it gives size bytes.
+record_icat() {  # record_icat NAME IMAGE [OFFSET]
+    local name=$1 img=$2 off=${3:-0} out=$here/$1.icat
+    : >"$out"
+    fls -r -p -m / -o "$off" "$img" | while IFS='|' read -r _ path inode mode _ _ size _ mtime _ _; do
+        case $mode in r/r* | -/r*) ;; *) continue ;; esac
+        case $path in *"(Volume Label Entry)"*) continue ;; esac
+        local deleted=0 n=${inode%%-*}
+        case $path in *" (deleted)") deleted=1; path=${path% (deleted)} ;; esac
+        local bytes md5
+        bytes=$(icat -o "$off" "$img" "$n" | wc -c)
+        md5=$(icat -o "$off" "$img" "$n" | md5sum | cut -d' ' -f1)
+        printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$n" "$deleted" "$size" "$mtime" "$bytes" "$md5" "${path#/}" >>"$out"
+    done
+}
+
+# A FAT12 floppy, 512-byte clusters: long names up to 255 characters, non-ASCII
+# names, lower-case 8.3 names, an empty file, hidden, system and read-only
+# entries, a fragmented file, deleted files.
+image_fat12_floppy() {
+    local img=$work/fat12-floppy.img src=$work/floppy
+    truncate -s 1440K "$img"
+    fat_at "$img" 0 2880 12 FLOPPY -s 1 -i 0F12F12A
+    mkdir -p "$src"
+    local long255
+    long255=$(printf 'Long%.0s' $(seq 1 62))
+    long255="${long255}end.txt"  # 248 + 7 = 255 characters
+    content a 700 "$src/long"; stamp "2021-03-04 05:06:08" "$src/long"
+    mcopy -m -i "$img" "$src/long" "::$long255"
+    local n=0
+    for name in "Grüße aus Köln.txt" "日本語のファイル.txt" "Ελληνικά.doc" "Привет.txt" "café crème.txt"; do
+        n=$((n + 1))
+        content "u$n" $((n * 300)) "$src/u$n"; stamp "2021-04-0$n 10:00:00" "$src/u$n"
+        mcopy -m -i "$img" "$src/u$n" "::$name"
+    done
+    content r 100 "$src/r"; stamp "2020-01-01 00:00:00" "$src/r"
+    mcopy -m -i "$img" "$src/r" ::readme.txt   # base and extension lower case (flags 0x18)
+    mcopy -m -i "$img" "$src/r" ::LOG.txt      # extension lower case (0x10)
+    mcopy -m -i "$img" "$src/r" ::data.BIN     # base lower case (0x08)
+    : >"$src/empty"; stamp "2020-02-02 02:02:02" "$src/empty"
+    mcopy -m -i "$img" "$src/empty" ::EMPTY.DAT
+    # Attributes other than archive alone.
+    mmd -i "$img" ::HIDDEN
+    mcopy -m -i "$img" "$src/r" ::HIDDEN/inner.txt
+    mattrib -i "$img" +h ::HIDDEN
+    mcopy -m -i "$img" "$src/r" ::SYSTEM.SYS
+    mcopy -m -i "$img" "$src/r" ::RDONLY.TXT
+    mcopy -m -i "$img" "$src/r" ::PLAIN.TXT
+    mattrib -i "$img" +s ::SYSTEM.SYS
+    mattrib -i "$img" +r ::RDONLY.TXT
+    mattrib -i "$img" -a ::PLAIN.TXT
+    # Fragmentation: a gap left by a deleted file is filled by the next one.
+    content p 3000 "$src/p"; content q 3000 "$src/q"; content s 3000 "$src/s"; content f 9000 "$src/f"
+    stamp "2022-07-07 07:07:06" "$src/f"
+    mcopy -m -i "$img" "$src/p" ::P.BIN
+    mcopy -m -i "$img" "$src/q" "::gap filler.bin"
+    mcopy -m -i "$img" "$src/s" ::S.BIN
+    mdel -i "$img" "::gap filler.bin"
+    mcopy -m -i "$img" "$src/f" ::FRAGMENT.BIN
+    # Deleted files, one of them with a long name.
+    content g 1200 "$src/g"
+    mcopy -m -i "$img" "$src/g" ::GONE.TXT
+    mcopy -m -i "$img" "$src/g" "::A deleted file with a long name.txt"
+    mdel -i "$img" ::GONE.TXT "::A deleted file with a long name.txt"
+    finish fat12-floppy "$img"
+    record_icat fat12-floppy "$img"
+}
+
+# FAT12 with 32 KiB clusters: files across clusters, a folder, a deleted file.
+image_fat12_bigcluster() {
+    local img=$work/fat12-bigcluster.img src=$work/big
+    truncate -s 8M "$img"
+    fat_at "$img" 0 16384 12 BIGCLUSTER -s 64 -i 0F12B16C
+    mkdir -p "$src"
+    content b1 100000 "$src/b1"; stamp "2019-09-09 09:09:08" "$src/b1"
+    content b2 32768 "$src/b2"; stamp "2019-09-10 10:10:10" "$src/b2"
+    content b3 70000 "$src/b3"
+    mmd -i "$img" ::Photos
+    mcopy -m -i "$img" "$src/b1" "::Photos/Three clusters and a bit.jpg"
+    mcopy -m -i "$img" "$src/b2" ::Photos/EXACTLY1.CLU
+    mcopy -m -i "$img" "$src/b3" ::Photos/DELETED.JPG
+    mdel -i "$img" ::Photos/DELETED.JPG
+    finish fat12-bigcluster "$img"
+    record_icat fat12-bigcluster "$img"
+}
+
+# A FAT16 stick, 2 KiB clusters: folders six deep, a folder of 400 files whose
+# directory spans many clusters, fragmented files, a deleted folder tree, a
+# deleted file whose clusters a live file took over, a volume label.
+image_fat16_stick() {
+    local img=$work/fat16-stick.img src=$work/stick
+    truncate -s 32M "$img"
+    fat_at "$img" 0 65536 16 USB_STICK -s 4 -i 16161616
+    mkdir -p "$src/many"
+    mmd -i "$img" ::one ::one/two ::one/two/three ::one/two/three/four ::one/two/three/four/five \
+        ::one/two/three/four/five/six
+    content deep 5000 "$src/deep"; stamp "2018-08-08 08:08:08" "$src/deep"
+    mcopy -m -i "$img" "$src/deep" "::one/two/three/four/five/six/at the bottom.txt"
+    local i
+    for i in $(seq -w 1 400); do
+        content "m$i" $((10#$i * 7)) "$src/many/Picture number $i from the holiday.jpg"
+        stamp "2023-03-03 03:03:04" "$src/many/Picture number $i from the holiday.jpg"
+    done
+    mmd -i "$img" ::many
+    mcopy -m -i "$img" "$src/many/"* ::many/
+    # Fragmentation: FAT16 has no free-cluster hint, so mtools fills the gaps.
+    content x1 5000 "$src/x1"; content x2 5000 "$src/x2"; content x3 5000 "$src/x3"; content x4 20000 "$src/x4"
+    content x5 9000 "$src/x5"; content x6 30000 "$src/x6"; content x7 4000 "$src/x7"
+    stamp "2022-02-22 22:22:22" "$src/x4"; stamp "2022-02-23 23:23:22" "$src/x6"
+    mmd -i "$img" ::frag
+    mcopy -m -i "$img" "$src/x1" ::frag/first.bin
+    mcopy -m -i "$img" "$src/x2" ::frag/second.bin
+    mcopy -m -i "$img" "$src/x3" ::frag/third.bin
+    mcopy -m -i "$img" "$src/x5" ::frag/fifth.bin
+    mcopy -m -i "$img" "$src/x7" ::frag/seventh.bin
+    mdel -i "$img" ::frag/second.bin ::frag/fifth.bin
+    mcopy -m -i "$img" "$src/x4" "::frag/in three pieces.bin"  # the two gaps, then after seventh.bin
+    mdel -i "$img" ::frag/third.bin
+    mcopy -m -i "$img" "$src/x6" "::frag/also fragmented.bin"
+    # A deleted file whose start cluster a later file took over.
+    mmd -i "$img" ::old ::new
+    content o1 6000 "$src/o1"; content n1 3000 "$src/n1"
+    mcopy -m -i "$img" "$src/o1" "::old/overwritten later.txt"
+    mdel -i "$img" "::old/overwritten later.txt"
+    mcopy -m -i "$img" "$src/n1" "::new/took the clusters.txt"
+    : >"$src/empty"; mcopy -m -i "$img" "$src/empty" ::EMPTY
+    # A deleted folder tree, files and folders inside it (last, so that
+    # nothing reuses its slot or its clusters).
+    mmd -i "$img" ::trash ::trash/inner ::trash/inner/innermost
+    content t1 3000 "$src/t1"; content t2 4500 "$src/t2"; content t3 100 "$src/t3"
+    mcopy -m -i "$img" "$src/t1" "::trash/deleted with its folder.txt"
+    mcopy -m -i "$img" "$src/t2" ::trash/inner/T2.BIN
+    mcopy -m -i "$img" "$src/t3" ::trash/inner/innermost/t3.txt
+    mdeltree -i "$img" ::trash
+    finish fat16-stick "$img"
+    record_icat fat16-stick "$img"
+}
+
+# A FAT32 card, 1 KiB clusters: long and non-ASCII names, fragmented files
+# (the free-cluster hint rewound), deleted files and folders, and a recycle
+# bin with "$I"/"$R" pairs of both index versions, in per-user folders and at
+# its top.
+image_fat32_card() {
+    local img=$work/fat32-card.img src=$work/card32
+    truncate -s 66M "$img"
+    fat_at "$img" 0 135168 32 CARD_32 -s 2 -i 32323232
+    mkdir -p "$src"
+    mmd -i "$img" ::DCIM ::DCIM/100MEDIA "::Documents and Settings" "::Documents and Settings/Ünïcödé Földer"
+    local n
+    for n in 1 2 3 4 5; do
+        photo "$((n + 20))" "$src/p$n.jpg"; stamp "2024-01-0$n 08:0$n:00" "$src/p$n.jpg"
+        mcopy -m -i "$img" "$src/p$n.jpg" "::DCIM/100MEDIA/DSC0000$n.JPG"
+    done
+    content d1 2500 "$src/d1"; stamp "2024-02-02 12:00:00" "$src/d1"
+    mcopy -m -i "$img" "$src/d1" "::Documents and Settings/Ünïcödé Földer/Ötzi und Çedille – notes.txt"
+    content l1 4000 "$src/l1"; stamp "2024-02-03 13:00:00" "$src/l1"
+    mcopy -m -i "$img" "$src/l1" "::$(printf 'A%.0s' $(seq 1 120)) and then more and more to reach a length of well over one hundred and fifty characters in all.txt"
+    # Fragmentation.
+    content y1 30000 "$src/y1"; content y2 20000 "$src/y2"; content y3 30000 "$src/y3"; content y4 90000 "$src/y4"
+    stamp "2023-11-11 11:11:10" "$src/y4"
+    mcopy -m -i "$img" "$src/y1" ::y1.bin
+    mcopy -m -i "$img" "$src/y2" ::y2.bin
+    mcopy -m -i "$img" "$src/y3" ::y3.bin
+    mdel -i "$img" ::y2.bin
+    rewind_free_hint "$img"
+    mcopy -m -i "$img" "$src/y4" "::Fragmented video.mp4"
+    # A deleted folder with files.
+    mmd -i "$img" ::Old ::Old/Sub
+    content z1 5000 "$src/z1"; content z2 2000 "$src/z2"
+    mcopy -m -i "$img" "$src/z1" "::Old/removed report.doc"
+    mcopy -m -i "$img" "$src/z2" ::Old/Sub/Z2.TXT
+    mdeltree -i "$img" ::Old
+    mdel -i "$img" ::DCIM/100MEDIA/DSC00002.JPG
+    # The recycle bin: "$I" index files made by hand, their "$R" data beside them.
+    local sid=S-1-5-21-1111111111-2222222222-3333333333
+    mmd -i "$img" "::\$RECYCLE.BIN" "::\$RECYCLE.BIN/$sid-1001" "::\$RECYCLE.BIN/$sid-1002"
+    recycle_pair "$img" "$src" 2 "C:\\Users\\anna\\Pictures\\Birthday cake.jpg" "\$RECYCLE.BIN/$sid-1001" "\$RX1Y2Z3.jpg" 7
+    recycle_pair "$img" "$src" 1 "C:\\Users\\ben\\Documents\\Tax return 2023.pdf" "\$RECYCLE.BIN/$sid-1002" "\$RQ7W8E9.pdf" 8
+    recycle_pair "$img" "$src" 2 "D:\\Shared\\plan.txt" "\$RECYCLE.BIN" "\$RAB12CD.txt" 9
+    finish fat32-card "$img"
+    record_icat fat32-card "$img"
+}
+
+# One recycled file: "$I..." of the given version recording PATH, and "$R...".
+recycle_pair() {  # recycle_pair IMAGE SRC VERSION PATH FOLDER RNAME SEED
+    local img=$1 src=$2 version=$3 path=$4 folder=$5 rname=$6 seed=$7
+    local info=$src/i$seed data=$src/r$seed units
+    content "r$seed" $((seed * 900)) "$data"; stamp "2023-12-0$((seed - 6)) 10:00:00" "$data"
+    units=$(printf '%s' "$path" | iconv -f UTF-8 -t UTF-16LE | wc -c)
+    units=$((units / 2 + 1))
+    {
+        le64 "$version"; le64 $((seed * 900)); le64 133466112000000000
+        [ "$version" = 2 ] && le32 "$units"
+        printf '%s' "$path" | iconv -f UTF-8 -t UTF-16LE
+        if [ "$version" = 2 ]; then printf '\0\0'; else head -c $((520 - (units - 1) * 2)) /dev/zero; fi
+    } >"$info"
+    stamp "2023-12-0$((seed - 6)) 10:00:02" "$info"
+    mcopy -m -i "$img" "$info" "::$folder/\$I${rname#\$R}"
+    mcopy -m -i "$img" "$data" "::$folder/$rname"
+}
+le32() { local b="" i; for ((i = 0; i < 4; i++)); do b+=$(printf '\\x%02x' $((($1 >> (8 * i)) & 255))); done; printf '%b' "$b"; }
+le64() { local b="" i; for ((i = 0; i < 8; i++)); do b+=$(printf '\\x%02x' $((($1 >> (8 * i)) & 255))); done; printf '%b' "$b"; }
+
+# A FAT32 volume whose root directory does not start at cluster 2. mkfs.fat
+# always puts the root at cluster 2 and has no option to move it, so the
+# script moves it by hand: once the root has a few clusters (many entries),
+# its first cluster is copied to a free cluster far away, the table entries
+# follow (new cluster -> the old second cluster, cluster 2 freed, in both
+# FATs), the root-cluster field (offset 44) of the boot sector and of its
+# backup (sector 6) is set, and cluster 2 is zeroed. fsck.fat -n checks the
+# result, and mtools then adds one more file through the moved root.
+image_fat32_rootmoved() {
+    local img=$work/fat32-rootmoved.img src=$work/moved
+    truncate -s 34M "$img"
+    fat_at "$img" 0 69632 32 MOVED_ROOT -s 1 -i 32320002
+    mkdir -p "$src/lots"
+    local i
+    for i in $(seq -w 1 40); do
+        content "v$i" $((10#$i * 50)) "$src/lots/Root entry with a long name $i.txt"
+        stamp "2022-05-05 05:05:06" "$src/lots/Root entry with a long name $i.txt"
+    done
+    mcopy -m -i "$img" "$src/lots/"* ::
+    mmd -i "$img" ::Sub
+    content w1 1500 "$src/w1"; stamp "2022-06-06 06:06:06" "$src/w1"
+    mcopy -m -i "$img" "$src/w1" "::Sub/inside the subfolder.txt"
+    local bps=512 reserved fats spf
+    reserved=$(get_le "$img" 14 2); fats=$(get_le "$img" 16 1); spf=$(get_le "$img" 36 4)
+    local data=$(((reserved + fats * spf) * bps)) moved=60000
+    [ "$(get_le "$img" $((reserved * bps + moved * 4)) 4)" = 0 ] || { echo "cluster $moved is not free" >&2; exit 1; }
+    local second f
+    second=$(get_le "$img" $((reserved * bps + 2 * 4)) 4)
+    dd if="$img" of="$img" bs=512 skip=$((data / bps)) seek=$(((data + (moved - 2) * bps) / bps)) count=1 conv=notrunc status=none
+    for ((f = 0; f < fats; f++)); do
+        local fat=$(((reserved + f * spf) * bps))
+        put_le "$img" $((fat + moved * 4)) 4 "$second"
+        put_le "$img" $((fat + 2 * 4)) 4 0
+    done
+    put_le "$img" 44 4 "$moved"
+    put_le "$img" $((6 * bps + 44)) 4 "$moved"
+    dd if=/dev/zero of="$img" bs=512 seek=$((data / bps)) count=1 conv=notrunc status=none
+    fsck.fat -n "$img" >/dev/null
+    content w2 800 "$src/w2"; stamp "2022-07-07 07:07:08" "$src/w2"
+    mcopy -m -i "$img" "$src/w2" "::Added after the move.txt"
+    fsck.fat -n "$img" >/dev/null
+    finish fat32-rootmoved "$img"
+    record_icat fat32-rootmoved "$img"
+}
+
+# A card quick-formatted over its photos: mkfs.fat again with the same
+# geometry (it rewrites the boot sector, the tables and the root, not the data
+# area), then one new file, which takes the first free cluster (the old DCIM
+# folder). `tarnwell list --formatted` finds the old folders in the data area.
+image_fat32_formatted() {
+    local img=$work/fat32-formatted.img src=$work/formatted
+    truncate -s 34M "$img"
+    fat_at "$img" 0 69632 32 OLD_CARD -s 1 -i 0F0F0F0F
+    mkdir -p "$src"
+    mmd -i "$img" ::DCIM ::DCIM/100CANON ::MISC
+    local n
+    for n in 1 2 3 4; do
+        photo "$((n + 40))" "$src/IMG_010$n.JPG"; stamp "2023-08-0$n 14:0$n:00" "$src/IMG_010$n.JPG"
+        mcopy -m -i "$img" "$src/IMG_010$n.JPG" ::DCIM/100CANON/
+    done
+    content k1 3000 "$src/k1"; stamp "2023-08-09 09:09:10" "$src/k1"
+    mcopy -m -i "$img" "$src/k1" "::MISC/Shopping list.txt"
+    content k2 700 "$src/k2"
+    mcopy -m -i "$img" "$src/k2" "::In the old root.txt"
+    fat_at "$img" 0 69632 32 NEW_CARD -s 1 -i 0E0E0E0E
+    content k3 400 "$src/k3"; stamp "2024-01-01 01:01:02" "$src/k3"
+    mcopy -m -i "$img" "$src/k3" ::NEW.TXT
+    finish fat32-formatted "$img"
+    record_icat fat32-formatted "$img"
+}
+
 all=(sample_card mbr_fat gpt_fat mbr_mixed gpt_mixed odd_size exfat_4k exfat_128k carve_samples
-     ntfs_4k ntfs_512 ntfs_64k ntfs_many ntfs_reformatted)
+     ntfs_4k ntfs_512 ntfs_64k ntfs_many ntfs_reformatted
+     fat12_floppy fat12_bigcluster fat16_stick fat32_card fat32_rootmoved fat32_formatted)
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=("${all[@]}")
 for name in "${wanted[@]}"; do

@@ -1,0 +1,226 @@
+// tarnwell recover SOURCE [VOLUME] [--mode ...] [--formatted] --out DIR [--path PATH]
+//                  [--match REGEX] [--no-deleted]
+// Copies the files of a volume (or of one folder or file of it) into DIR with
+// their times, through the output writer: safe names, nothing outside DIR,
+// clashes kept as "name (2).ext", every failure counted.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "cli/ScanVolume.h"
+#include "fs/OutputWriter.h"
+
+namespace tarnwell::cli {
+
+namespace {
+
+constexpr std::size_t kMaxDepth = 512;
+constexpr std::size_t kErrorsShown = 50;
+
+struct RecoverOptions {
+    ScanOptions scan;
+    std::string out;
+    std::string path;
+    std::string match;
+    bool noDeleted = false;
+};
+
+bool SameNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// The row at a "/"-separated path below the root: exact names first, then
+// without regard to case; a live row before a deleted one of the same name.
+std::optional<RowId> Resolve(const FileSystemParser& p, const std::string& path) {
+    RowId at = p.Root();
+    std::size_t from = 0;
+    while (from <= path.size()) {
+        std::size_t cut = path.find('/', from);
+        std::string part = path.substr(from, cut == std::string::npos ? std::string::npos : cut - from);
+        from = cut == std::string::npos ? path.size() + 1 : cut + 1;
+        if (part.empty() || part == ".") continue;
+        std::optional<RowId> found;
+        for (int pass = 0; pass < 4 && !found; ++pass) {
+            bool exact = pass < 2, live = pass % 2 == 0;
+            for (RowId r = p.FirstChild(at); r != kNoRow && !found; r = p.NextSibling(r)) {
+                EntryInfo e = p.Info(r);
+                if (e.deleted == live) continue;
+                if (exact ? e.name == part : SameNoCase(e.name, part)) found = r;
+            }
+        }
+        if (!found) return std::nullopt;
+        at = *found;
+    }
+    return at;
+}
+
+class Recovery {
+public:
+    struct Frame {
+        std::string name;
+        std::size_t parent;
+        std::optional<OutputFolder> out;
+    };
+
+    Recovery(FileSystemParser& parser, OutputWriter& writer, ProgressSink& progress, const RecoverOptions& o,
+             const std::regex* match)
+        : p_(parser), writer_(writer), progress_(progress), o_(o), match_(match), terminal_(::isatty(STDERR_FILENO) == 1) {}
+
+    std::uint64_t whole = 0, partial = 0, failed = 0, attempted = 0;
+    bool stopped = false;
+
+    std::uint64_t Count(RowId folder) const {
+        std::uint64_t n = 0;
+        WalkTree(p_, folder, [&](const EntryInfo& e, const std::string&) {
+            if (e.deleted && o_.noDeleted) return false;
+            if (!e.folder && Wanted(e)) ++n;
+            return true;
+        });
+        return n;
+    }
+
+    void SaveFile(RowId row, const OutputFolder& into) {
+        EntryInfo e = p_.Info(row);
+        ++attempted;
+        progress_.SetPosition(static_cast<std::int64_t>(attempted));
+        if (terminal_)
+            progress_.SetStatus("saving File  " + (into.relativePath.empty() ? "" : into.relativePath + "/") + e.name);
+        switch (p_.ExtractFile(row, writer_, into)) {
+            case ExtractStatus::Ok: ++whole; break;
+            case ExtractStatus::Partial: ++partial; break;
+            case ExtractStatus::Failed:
+            case ExtractStatus::WriteFailed: ++failed; break;
+        }
+    }
+
+    // Saves the contents of folder. Folders are made as they are entered, or,
+    // with --match, only once they hold a file that matches.
+    void SaveFolder(RowId folder, std::vector<Frame>& frames, std::size_t frame) {
+        if (frames.size() > kMaxDepth) return;
+        for (RowId r = p_.FirstChild(folder); r != kNoRow; r = p_.NextSibling(r)) {
+            if (p_.StopRequested()) {
+                stopped = true;
+                return;
+            }
+            EntryInfo e = p_.Info(r);
+            if (e.deleted && o_.noDeleted) continue;
+            if (e.folder) {
+                frames.push_back({e.name, frame, std::nullopt});
+                std::size_t sub = frames.size() - 1;
+                if (match_ == nullptr) Folder(frames, sub);
+                SaveFolder(r, frames, sub);
+                frames.pop_back();
+                if (stopped) return;
+                continue;
+            }
+            if (!Wanted(e)) continue;
+            if (const OutputFolder* into = Folder(frames, frame)) SaveFile(r, *into);
+            else ++failed, ++attempted;
+        }
+    }
+
+private:
+    bool Wanted(const EntryInfo& e) const { return match_ == nullptr || std::regex_search(e.name, *match_); }
+
+    const OutputFolder* Folder(std::vector<Frame>& frames, std::size_t i) {
+        if (frames[i].out) return &*frames[i].out;
+        const OutputFolder* parent = Folder(frames, frames[i].parent);
+        if (parent == nullptr) return nullptr;
+        frames[i].out = writer_.MakeFolder(*parent, frames[i].name);
+        return frames[i].out ? &*frames[i].out : nullptr;
+    }
+
+    FileSystemParser& p_;
+    OutputWriter& writer_;
+    ProgressSink& progress_;
+    const RecoverOptions& o_;
+    const std::regex* match_;
+    bool terminal_;
+};
+
+int RunRecover(const RecoverOptions& o) {
+    std::optional<std::regex> match;
+    if (!o.match.empty()) {
+        try {
+            match.emplace(o.match, std::regex::ECMAScript | std::regex::icase);
+        } catch (const std::regex_error& e) {
+            std::fprintf(stderr, "--match: not a regular expression: %s\n", e.what());
+            return kExitUsage;
+        }
+    }
+    OutputWriter writer(o.out);
+    if (auto problem = writer.Problem()) {
+        std::fprintf(stderr, "%s\n", problem->c_str());
+        return kExitUsage;
+    }
+    if (auto refused = writer.RefuseSource(o.scan.source)) {
+        std::fprintf(stderr, "%s\n", refused->c_str());
+        return kExitUsage;
+    }
+
+    ScannedVolume s;
+    if (int rc = OpenAndScan(o.scan, s); rc != kExitOk) return rc;
+    FileSystemParser& p = *s.parser;
+
+    RowId start = p.Root();
+    if (!o.path.empty()) {
+        auto found = Resolve(p, o.path);
+        if (!found) {
+            std::fprintf(stderr, "no file or folder %s on the volume\n", o.path.c_str());
+            return kExitUsage;
+        }
+        start = *found;
+    }
+
+    Recovery r(p, writer, s.progress, o, match ? &*match : nullptr);
+    InterruptGuard guard(s.control);
+    EntryInfo target = p.Info(start);
+    if (target.folder || start == p.Root()) {
+        std::uint64_t total = r.Count(start);
+        s.progress.SetRange(0, static_cast<std::int64_t>(total));
+        std::vector<Recovery::Frame> frames{{"", 0, writer.Root()}};
+        r.SaveFolder(start, frames, 0);
+    } else if (!(target.deleted && o.noDeleted) && (!match || std::regex_search(target.name, *match))) {
+        s.progress.SetRange(0, 1);
+        r.SaveFile(start, writer.Root());
+    }
+    s.progress.Finish();
+
+    std::printf("Recovered into %s: %llu files written whole, %llu partial, %llu failed\n", o.out.c_str(),
+                static_cast<unsigned long long>(r.whole), static_cast<unsigned long long>(r.partial),
+                static_cast<unsigned long long>(r.failed));
+    const auto& errors = writer.Errors();
+    for (std::size_t i = 0; i < errors.size() && i < kErrorsShown; ++i) std::fprintf(stderr, "  %s\n", errors[i].c_str());
+    if (errors.size() > kErrorsShown)
+        std::fprintf(stderr, "  ... and %zu more\n", errors.size() - kErrorsShown);
+    std::uint64_t bad = s.reader->FailedSectors();
+    if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));
+    if (r.stopped) std::fprintf(stderr, "stopped: the files written so far are kept\n");
+    bool errorsSeen = r.failed > 0 || writer.FilesFailed() > 0 || bad > 0 || r.stopped || s.stopped;
+    return errorsSeen ? kExitErrors : kExitOk;
+}
+
+}  // namespace
+
+void AddRecoverCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<RecoverOptions>();
+    CLI::App* cmd = app.add_subcommand("recover", "Copy the files of a volume into a folder on another drive");
+    AddScanOptions(cmd, o->scan);
+    cmd->add_option("--out", o->out, "Output folder (on another drive than SOURCE)")->required();
+    cmd->add_option("--path", o->path, "Only this folder's contents, or this file (\"/\"-separated, from the root)");
+    cmd->add_option("--match", o->match, "Only files whose names match this regular expression (any case)");
+    cmd->add_flag("--no-deleted", o->noDeleted, "Leave deleted files and folders out");
+    cmd->callback([o, &exitCode] { exitCode = RunRecover(*o); });
+}
+
+}  // namespace tarnwell::cli

@@ -1,0 +1,50 @@
+#pragma once
+// What `list` and `recover` share: opening the SOURCE, choosing the volume,
+// making its parser through the factory and running the scan of the chosen
+// mode, with a progress bar and Ctrl-C; and walking the rows in tree order.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "app/JobControl.h"
+#include "cli/Terminal.h"
+#include "cli/VolumeChoice.h"
+#include "fs/FileSystemParser.h"
+
+namespace tarnwell::cli {
+
+struct ScanOptions {
+    std::string source;
+    VolumeOptions volume;
+    std::string mode = "standard";  // standard | deep | advanced
+    bool formatted = false;          // "Is Drive Formated..?"
+    std::string mapfile;             // ddrescue mapfile of the SOURCE
+};
+
+// SOURCE, the VOLUME options, --mode and --formatted.
+void AddScanOptions(CLI::App* command, ScanOptions& options);
+
+// A scanned volume; members in the order they must be built.
+struct ScannedVolume {
+    CliPrompter prompter;
+    std::unique_ptr<readWriteInterface> reader;
+    JobControl control;
+    TerminalProgress progress;
+    VolumeEntry volume;
+    std::unique_ptr<FileSystemParser> parser;
+    bool stopped = false;  // Ctrl-C ended the scan early
+};
+
+// Opens, chooses, scans. Returns 0, or the exit code after printing why not.
+int OpenAndScan(const ScanOptions& options, ScannedVolume& scanned);
+
+// Visits every row below folder in tree order (a folder before its contents),
+// with its path relative to folder ("/"-separated). The visitor returns false
+// to leave a folder's contents out.
+void WalkTree(const FileSystemParser& parser, RowId folder,
+              const std::function<bool(const EntryInfo& info, const std::string& path)>& visit);
+
+}  // namespace tarnwell::cli

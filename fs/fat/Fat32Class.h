@@ -1,0 +1,17 @@
+#pragma once
+// The parser of FAT32 volumes (Parts 5.1 to 5.3): the root directory is the
+// chain of the boot sector's root cluster, table entries are 28 bits.
+
+#include "fs/fat/FatParser.h"
+
+namespace tarnwell {
+
+class Fat32Class final : public FatParser {
+public:
+    explicit Fat32Class(ParserLinks links) : FatParser(std::move(links), "Fat32") {}
+
+protected:
+    bool AcceptsKind(FatKind kind) const override { return kind == FatKind::Fat32; }
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,187 @@
+#include "fs/fat/FatParser.h"
+
+#include <algorithm>
+
+#include "fs/DisplayText.h"
+#include "fs/fat/Fat16Class.h"
+#include "fs/fat/Fat32Class.h"
+
+namespace tarnwell {
+
+namespace {
+constexpr std::size_t kBootSectorBytes = 512;
+
+RowId ToRow(std::uint32_t index) { return index == kNoIndex ? kNoRow : RowId{index}; }
+
+// A DOS date and time as a local wall-clock time; invalid when the date is
+// unset or out of range.
+FileTime DosTime(std::uint16_t date, std::uint16_t time, unsigned tenMs = 0) {
+    int day = date & 0x1F, month = (date >> 5) & 0x0F, year = 1980 + (date >> 9);
+    int hour = time >> 11, minute = (time >> 5) & 0x3F, second = (time & 0x1F) * 2;
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (date == 0 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return {};
+    if (hour > 23 || minute > 59 || second > 59) return {};
+    if (tenMs > 199) tenMs = 0;
+    std::int64_t s = CivilToSeconds(year, month, day, hour, minute, second) + tenMs / 100;
+    return FileTime::Local(s, (tenMs % 100) * 10'000'000u);
+}
+
+std::string AttributeText(std::uint8_t a) {
+    std::string t;
+    if (a & fat_attr::kReadOnly) t += "-R";
+    if (a & fat_attr::kHidden) t += "-H";
+    if (a & fat_attr::kSystem) t += "-S";
+    if (a & fat_attr::kArchive) t += "-A";
+    return t;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+}  // namespace
+
+FatParser::FatParser(ParserLinks links, const char* kindText)
+    : FileSystemParser(std::move(links)), kindText_(kindText), bootSector_(kBootSectorBytes, 0) {}
+
+void FatParser::AttachReader() {
+    if (links_.reader == nullptr) return;
+    links_.reader->SetBaseOffset(links_.volume.startSector * static_cast<std::int64_t>(kSectorSize));
+    links_.reader->Seek(0, 0);
+}
+
+bool FatParser::ReadBootSector() {
+    bootValid_ = false;
+    if (links_.reader == nullptr) return false;
+    links_.reader->ReadAt(0, bootSector_.data(), bootSector_.size());
+    auto p = ParseFatBootSector(bootSector_);
+    if (!p || !AcceptsKind(p->kind)) return false;
+    boot_ = *p;
+    clusterSize_ = boot_.ClusterSize();
+    ByteView b(bootSector_);
+    activeFat_ = 0;
+    if (Fat32() && (b.U8(0x28) & 0x80)) activeFat_ = b.U8(0x28) & 0x0F;  // mirroring off: one active FAT
+    // The label the boot sector records; a label entry in the root wins.
+    std::size_t at = Fat32() ? 0x47 : 0x2B;
+    std::uint8_t sig = b.U8(Fat32() ? 0x42 : 0x26);
+    if (sig == 0x29) {
+        std::string text;
+        for (std::size_t i = 0; i < 11; ++i) text += static_cast<char>(b.U8(at + i));
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        if (text != "NO NAME") label_ = text;
+    }
+    bootValid_ = true;
+    return true;
+}
+
+bool FatParser::ReadFat() {
+    if (!bootValid_ || links_.reader == nullptr) return false;
+    return table_.Load(*links_.reader, boot_, activeFat_);
+}
+
+bool FatParser::Scan(RecoveryMode mode) {
+    if (mode != RecoveryMode::Standard) {
+        std::string kinds = std::string(kindText_) == "Fat32" ? "FAT32" : "FAT12 and FAT16";
+        links_.prompter->Inform(std::string(mode == RecoveryMode::Deep ? "The deep scan" : "The advanced scan") +
+                                " is not available for " + kinds + " volumes yet; only the standard scan reads them.");
+        return false;
+    }
+    AttachReader();
+    if (!ReadBootSector()) {
+        links_.prompter->Inform(std::string("Selected Drive is not in ") + kindText_ + " Format");
+        return false;
+    }
+    ReadFat();
+    Status(std::string("Finding ") + kindText_ + " File And Directory entries recursively....");
+    FindEntries();
+    Status("maintaining tree Structure in vector...");
+    LinkTree();
+    Status("Creating Tree Structure....");
+    Status("Tree Structure Created.");
+    // The recycle-bin name pass of the completion steps (Part 7.1), for every
+    // FAT kind: a FAT16 stick used on Windows has a recycle bin too.
+    for (RowId r = FirstChild(Root()); r != kNoRow; r = NextSibling(r)) {
+        const FatEntry& e = entries_[r];
+        std::string name = Upper(e.name);
+        if (e.IsFolder() && (name == "$RECYCLE.BIN" || name == "$RECYCLEBIN")) RecoverRecycleNames(r);
+    }
+    links_.progress->SetRange(0, 100);
+    links_.progress->SetPosition(100);
+    return true;
+}
+
+std::uint32_t FatParser::LinkTree() {
+    std::vector<std::uint32_t> last(entries_.size(), kNoIndex);
+    for (auto& e : entries_) e.firstChild = e.nextSibling = kNoIndex;
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+        std::uint32_t p = entries_[i].parentIndex;
+        // Parents are always found before their contents, so p < i; anything
+        // else would close a loop and is left unlinked.
+        if (p == kNoIndex || p >= i) continue;
+        if (last[p] == kNoIndex)
+            entries_[p].firstChild = i;
+        else
+            entries_[last[p]].nextSibling = i;
+        last[p] = i;
+    }
+    return static_cast<std::uint32_t>(entries_.size());
+}
+
+RowId FatParser::FirstChild(RowId row) const {
+    return row < entries_.size() ? ToRow(entries_[row].firstChild) : kNoRow;
+}
+
+RowId FatParser::NextSibling(RowId row) const {
+    return row < entries_.size() ? ToRow(entries_[row].nextSibling) : kNoRow;
+}
+
+EntryInfo FatParser::Info(RowId row) const {
+    EntryInfo info;
+    if (row >= entries_.size()) return info;
+    const FatEntry& e = entries_[row];
+    info.id = row;
+    info.name = e.name;
+    info.folder = e.IsFolder();
+    info.deleted = e.deleted;
+    info.orphan = e.orphan;
+    info.size = info.folder ? 0 : e.fileSize;
+    if (e.entryOffset != 0) {
+        info.created = DosTime(e.createDate, e.createTime, e.createTimeTenth);
+        info.modified = DosTime(e.writeDate, e.writeTime);
+        info.accessed = DosTime(e.accessDate, 0);
+    }
+    info.attributes = AttributeText(e.attributes);
+    return info;
+}
+
+DetailTexts FatParser::FormatTimes(RowId row) const {
+    DetailTexts t;
+    if (row >= entries_.size()) return t;
+    const FatEntry& e = entries_[row];
+    auto dateTime = [](std::uint16_t date, std::uint16_t time) {
+        return FormatDateTimeText(1980 + (date >> 9), (date >> 5) & 0x0F, date & 0x1F, time >> 11, (time >> 5) & 0x3F);
+    };
+    t.created = dateTime(e.createDate, e.createTime);
+    t.accessed = FormatDateText(1980 + (e.accessDate >> 9), (e.accessDate >> 5) & 0x0F, e.accessDate & 0x1F);
+    t.modified = dateTime(e.writeDate, e.writeTime);
+    t.attributes = AttributeText(e.attributes);
+    return t;
+}
+
+std::string FatParser::FormatSize(RowId row) const {
+    return row < entries_.size() ? FormatSizeText(entries_[row].fileSize) : std::string();
+}
+
+std::unique_ptr<FileSystemParser> MakeFatParserByBootSector(ParserLinks links) {
+    std::vector<std::uint8_t> sector(kBootSectorBytes, 0);
+    if (links.reader != nullptr) {
+        std::int64_t at = links.volume.startSector * static_cast<std::int64_t>(kSectorSize) - links.reader->baseOffset();
+        links.reader->ReadAt(at, sector.data(), sector.size());
+    }
+    auto p = ParseFatBootSector(sector);
+    if (p && p->kind != FatKind::Fat32) return std::make_unique<Fat16Class>(std::move(links));
+    return std::make_unique<Fat32Class>(std::move(links));
+}
+
+}  // namespace tarnwell
