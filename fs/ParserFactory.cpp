@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fs/fat/Fat64Class.h"
+#include "fs/hfsplus/HFSP.h"
 
 namespace tarnwell {
 
@@ -17,6 +18,7 @@ using Maker = std::function<std::unique_ptr<FileSystemParser>(ParserLinks)>;
 const std::vector<std::pair<std::vector<std::string>, Maker>>& Parsers() {
     static const std::vector<std::pair<std::vector<std::string>, Maker>> parsers = {
         {{"FAT64", "EXFAT"}, [](ParserLinks l) { return std::make_unique<Fat64Class>(std::move(l)); }},
+        {{"HFS+"}, [](ParserLinks l) { return std::make_unique<HFSP>(std::move(l)); }},
     };
     return parsers;
 }
