@@ -5,12 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <set>
 
 #include "device/FileReadSeek.h"
 #include "device/MemoryReader.h"
 #include "fs/ParserFactory.h"
 #include "fs/hfsplus/HFSP.h"
+#include "scan/ScanJob.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -364,6 +366,66 @@ TEST(HfsFixture, UtilLinuxSuperblockImageEndsCleanly) {
         std::size_t listed = 0;
         for (const auto& [path, l] : OurView(p)) listed += path != "ORPHAN_ENTRY";
         EXPECT_EQ(listed, 0u);
+    }
+}
+
+}  // namespace
+}  // namespace tarnwell
+
+namespace tarnwell {
+namespace {
+
+class LastStatus final : public ProgressSink {
+public:
+    void SetRange(std::int64_t, std::int64_t) override {}
+    void SetPosition(std::int64_t) override {}
+    void SetStatus(const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        last_ = text;
+    }
+    std::string Last() {
+        std::lock_guard lock(mutex_);
+        return last_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::string last_;
+};
+
+TEST(HfsScanJob, EndsWithWorkDoneOrWorkAborted) {
+    std::string image = test::ImagePath("hfsplus-gen");
+    if (image.empty()) GTEST_SKIP() << "image not committed";
+    struct Case {
+        RecoveryMode mode;
+        bool spoil;
+        const char* status;
+        ScanOutcome outcome;
+    };
+    const Case cases[] = {
+        {RecoveryMode::Standard, false, "Work Done.", ScanOutcome::Completed},
+        {RecoveryMode::Deep, false, "Work Done.", ScanOutcome::Completed},
+        {RecoveryMode::Standard, true, "Work Aborted....", ScanOutcome::Aborted},
+        {RecoveryMode::Deep, true, "Work Aborted....", ScanOutcome::Aborted},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> bytes = Bytes(image);
+        if (c.spoil) bytes[1024] = 'X';
+        ScanSession session;
+        session.reader = std::make_unique<MemoryReader>(bytes);
+        session.selectedVolume.fileSystem = "HFS+";
+        session.selectedVolume.sizeText = "1  MB";
+        session.recoveryMode = c.mode;
+        LastStatus progress;
+        RecordingPrompter prompter;
+        ScanJob job(session, progress, prompter);
+        ASSERT_TRUE(job.Start());
+        job.Wait();
+        EXPECT_EQ(progress.Last(), c.status);
+        EXPECT_EQ(job.Outcome(), c.outcome);
+        if (!c.spoil) {
+            EXPECT_NE(job.Parser()->FirstChild(job.Parser()->Root()), kNoRow);
+        }
     }
 }
 
