@@ -431,3 +431,34 @@ TEST(HfsScanJob, EndsWithWorkDoneOrWorkAborted) {
 
 }  // namespace
 }  // namespace tarnwell
+
+namespace tarnwell {
+namespace {
+
+TEST(HfsMutations, SpoiledTreesNeverCrashAndExtractionEnds) {
+    std::string image = test::ImagePath("hfsplus-gen");
+    if (image.empty()) GTEST_SKIP() << "image not committed";
+    const std::vector<std::uint8_t> clean = Bytes(image);
+    // The B-tree blocks: extents 2-3, attributes 4-5, catalog 6-9 and 20-23.
+    const std::size_t treeBlocks[] = {2, 3, 4, 5, 6, 7, 8, 9, 20, 21, 22, 23};
+    for (std::uint8_t fill : {0x00, 0x01, 0x0E, 0xFF}) {
+        for (std::size_t stride : {5u, 13u, 61u}) {
+            std::vector<std::uint8_t> b = clean;
+            for (std::size_t block : treeBlocks)
+                for (std::size_t i = block * 4096 + 1; i < (block + 1) * 4096; i += stride) b[i] = fill;
+            for (RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep}) {
+                MemoryReader reader(b);
+                RecordingPrompter prompter;
+                HFSP p(LinksFor(reader, prompter));
+                p.Scan(mode);
+                test::TempDir out;
+                OutputWriter writer(out.path().string());
+                SaveSummary saved = p.SaveFolder(p.Root(), writer, writer.Root());
+                EXPECT_LE(saved.files, p.RowCount()) << int(fill) << "/" << stride;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarnwell
