@@ -56,6 +56,8 @@ bool HFSP::Scan(RecoveryMode mode) {
     extentsNodes.clear();
     overflowIndex.clear();
     decmpfs_.clear();
+    catalogNodeSize = extentsNodeSize = 0;
+    orphanKey = 0;
     if (!ReadVolumeHeader()) return false;
     deepScan = mode != RecoveryMode::Standard;
     // A damaged extents tree only costs the files that need it.

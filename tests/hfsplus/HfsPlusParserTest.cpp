@@ -367,6 +367,16 @@ TEST(HfsFixture, UtilLinuxSuperblockImageEndsCleanly) {
         for (const auto& [path, l] : OurView(p)) listed += path != "ORPHAN_ENTRY";
         EXPECT_EQ(listed, 0u);
     }
+    // Plain HFS (signature 'BD') is another file system.
+    std::string hfs = root + "/util-linux/images-fs/hfs.img.xz";
+    if (!fs::exists(hfs)) return;
+    std::string plain = (tmp / "hfs.img").string();
+    ASSERT_EQ(std::system(("xz -dc '" + hfs + "' > '" + plain + "'").c_str()), 0);
+    FileReadSeek reader;
+    ASSERT_TRUE(reader.Open(plain));
+    RecordingPrompter prompter;
+    HFSP p(LinksFor(reader, prompter));
+    EXPECT_FALSE(p.Scan(RecoveryMode::Deep));
 }
 
 }  // namespace
