@@ -152,6 +152,31 @@ TEST_P(HfsImage, TheNodeScanAloneFindsEveryCatalogRecord) {
     EXPECT_GT(records, 3u);
 }
 
+TEST(HfsXorriso, FilesKeepTheTimesTheyWereGiven) {
+    struct Case {
+        const char* image;
+        const char* path;
+        const char* modified;
+    };
+    const Case cases[] = {
+        {"hfsplus-x512", "sizes/s4096.bin", "2024-06-01T11:01:00Z"},
+        {"hfsplus-x2k", "big.bin", "2023-03-04T05:06:07Z"},
+    };
+    for (const Case& c : cases) {
+        std::string image = test::ImagePath(c.image);
+        if (image.empty()) continue;
+        FileReadSeek reader;
+        ASSERT_TRUE(reader.Open(image));
+        RecordingPrompter prompter;
+        HFSP p(LinksFor(reader, prompter));
+        ASSERT_TRUE(p.Scan(RecoveryMode::Standard));
+        RowId row = Find(p, c.path);
+        ASSERT_NE(row, kNoRow) << c.path;
+        EXPECT_EQ(IsoText(p.Info(row).modified), c.modified) << c.path;
+        EXPECT_EQ(IsoText(p.TimesOf(row).modified), c.modified) << c.path;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Images, HfsImage, ::testing::Values("hfsplus-x512", "hfsplus-x2k", "hfsplus-gen", "hfsx-gen"));
 
 // The generated volume, parsed from memory so that tests can spoil it.
