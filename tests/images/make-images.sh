@@ -168,7 +168,9 @@ image_exfat_128k() {
 # partition, cut out by its APM entry.
 xorriso_hfs() {  # xorriso_hfs NAME SOURCE_FOLDER BLOCK_SIZE
     local name=$1 src=$2 bs=$3 iso=$work/$1.iso img=$work/$1.img
-    xorriso -as mkisofs -quiet -hfsplus -hfsplus-block-size "$bs" -V TARNWELL -o "$iso" "$src" >/dev/null 2>&1
+    # Files not stamped already get a fixed time, the volume a fixed date.
+    find "$src" -newermt "2025-01-01" -exec touch -h -d "2024-05-01 08:00:00" {} +
+    SOURCE_DATE_EPOCH=1714550400 xorriso -as mkisofs -quiet -hfsplus -hfsplus-block-size "$bs" -V TARNWELL -o "$iso" "$src" >/dev/null 2>&1
     python3 "$here/hfsplus-gen.py" cut-apm "$iso" "$img"
     finish "$name" "$img"
 }
