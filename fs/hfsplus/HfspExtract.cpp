@@ -101,7 +101,8 @@ ExtractStatus HFSP::ExtractCompressed(const CatalogEntry& file, FileSink& sink) 
         rsrc.Read(*links_.reader, table, count.data(), count.size());
         const std::uint64_t blocks = ByteView(count).Le32(0);
         const std::uint64_t wantedBlocks = (size + kCompressedBlock - 1) / kCompressedBlock;
-        if (blocks > wantedBlocks + 1 || table + 4 + 8 * blocks > file.resourceFork.logicalSize) {
+        // The table lies in the fork's known blocks; 2^24 blocks are a terabyte.
+        if (blocks > wantedBlocks + 1 || blocks > (1u << 24) || table + 4 + 8 * blocks > rsrc.MappedBytes()) {
             lastProblem_ = "the compressed data's block table is damaged";
             return ExtractStatus::Failed;
         }
@@ -111,7 +112,7 @@ ExtractStatus HFSP::ExtractCompressed(const CatalogEntry& file, FileSink& sink) 
         for (std::uint64_t i = 0; i < blocks && written < size && !writeFailed; ++i) {
             const std::uint64_t offset = ByteView(entries).Le32(8 * i), length = ByteView(entries).Le32(8 * i + 4);
             // zlib never grows 64 KiB by more than a little.
-            if (length == 0 || length > 2 * kCompressedBlock || table + offset + length > file.resourceFork.logicalSize) break;
+            if (length == 0 || length > 2 * kCompressedBlock || table + offset + length > rsrc.MappedBytes()) break;
             block.resize(static_cast<std::size_t>(length));
             rsrc.Read(*links_.reader, table + offset, block.data(), block.size());
             const std::uint64_t limit = std::min<std::uint64_t>(size, written + kCompressedBlock);
