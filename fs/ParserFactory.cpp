@@ -10,6 +10,7 @@
 #include "fs/ntfs/ntfs.h"
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
+#include "fs/hfsplus/HFSP.h"
 
 namespace tarnwell {
 
@@ -25,6 +26,7 @@ const std::vector<std::pair<std::vector<std::string>, Maker>>& Parsers() {
         {{"FAT32"}, [](ParserLinks l) { return std::make_unique<Fat32Class>(std::move(l)); }},
         // A mounted volume whose boot sector could not be read is only "FAT".
         {{"FAT"}, [](ParserLinks l) { return MakeFatParserByBootSector(std::move(l)); }},
+        {{"HFS+"}, [](ParserLinks l) { return std::make_unique<HFSP>(std::move(l)); }},
     };
     return parsers;
 }

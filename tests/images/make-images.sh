@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes Tarnwell's test images with the real tools (mkfs.fat and mtools,
-# mkntfs and ntfs-3g, mke2fs, mkfs.exfat and exfat-fuse, sfdisk, sgdisk) and
-# records The Sleuth Kit's view of each (mmls, fls -r -p).
+# mkntfs and ntfs-3g, mke2fs and debugfs, mkfs.exfat and exfat-fuse, sfdisk,
+# sgdisk, xorriso; hfsplus-gen.py for what no tool makes) and records The Sleuth
+# Kit's view of each (mmls, fls -r -p).
 # The images are committed xz-compressed beside this script; tests unpack them,
 # so running the tests needs no mounts and none of these tools.
 #
@@ -753,9 +754,64 @@ image_fat32_formatted() {
     record_icat fat32-formatted "$img"
 }
 
+# HFS+ by xorriso (Debian has no mkfs for it): the hybrid disk's Apple_HFS
+# partition, cut out by its APM entry.
+xorriso_hfs() {  # xorriso_hfs NAME SOURCE_FOLDER BLOCK_SIZE
+    local name=$1 src=$2 bs=$3 iso=$work/$1.iso img=$work/$1.img
+    # Files not stamped already get a fixed time, the volume a fixed date.
+    find "$src" -newermt "2025-01-01" -exec touch -h -d "2024-05-01 08:00:00" {} +
+    SOURCE_DATE_EPOCH=1714550400 xorriso -as mkisofs -quiet -hfsplus -hfsplus-block-size "$bs" -V TARNWELL -o "$iso" "$src" >/dev/null 2>&1
+    python3 "$here/hfsplus-gen.py" cut-apm "$iso" "$img"
+    finish "$name" "$img"
+}
+
+# Folders twelve deep, non-ASCII names (decomposed by HFS+, a surrogate pair),
+# files of many sizes; 512-byte blocks.
+image_hfsplus_x512() {
+    local src=$work/hfs512 d i
+    d=$src/deep
+    for i in $(seq 1 12); do d=$d/level$i; done
+    mkdir -p "$d" "$src/names" "$src/sizes"
+    printf 'at the bottom\n' >"$d/leaf.txt"
+    printf 'gruss\n' >"$src/names/Grüße.txt"
+    printf 'nihongo\n' >"$src/names/日本語.txt"
+    printf 'smile\n' >"$src/names/smile-😀.txt"
+    printf 'accent\n' >"$src/names/café.txt"
+    for i in 1 511 512 513 4096 70000 300000; do pattern "$i" "$i" >"$src/sizes/s$i.bin" || true; done
+    : >"$src/sizes/empty.bin"
+    stamp "2024-06-01 11:01:00" "$src/sizes/s4096.bin"
+    xorriso_hfs hfsplus-x512 "$src" 512
+}
+
+# 20,000 files in one folder (a catalog of several index levels); 2,048-byte
+# blocks, where the catalog starts at block 1 and a node is two blocks.
+image_hfsplus_x2k() {
+    local src=$work/hfs2k i
+    mkdir -p "$src/many" "$src/a/b/c"
+    (cd "$src/many" && for i in $(seq -w 1 20000); do printf '%s\n' "$i" >"f$i.txt"; done)
+    printf 'deep\n' >"$src/a/b/c/leaf.txt"
+    printf 'gruss\n' >"$src/Grüße.txt"
+    pattern 100000 9 >"$src/big.bin" || true
+    stamp "2023-03-04 05:06:07" "$src/big.bin"
+    xorriso_hfs hfsplus-x2k "$src" 2048
+}
+
+# The cases no tool makes, written by hfsplus-gen.py from TN1150: overflow
+# extents, a catalog in two extents, zlib-compressed files, a hard link, a
+# resource fork, a stale leaf in a free node; HFSX with names differing in case.
+image_hfsplus_gen() {
+    python3 "$here/hfsplus-gen.py" build "$work/hfsplus-gen.img"
+    finish hfsplus-gen "$work/hfsplus-gen.img"
+}
+image_hfsx_gen() {
+    python3 "$here/hfsplus-gen.py" build "$work/hfsx-gen.img" --hfsx
+    finish hfsx-gen "$work/hfsx-gen.img"
+}
+
 all=(sample_card mbr_fat gpt_fat mbr_mixed gpt_mixed odd_size exfat_4k exfat_128k carve_samples
      ntfs_4k ntfs_512 ntfs_64k ntfs_many ntfs_reformatted
-     fat12_floppy fat12_bigcluster fat16_stick fat32_card fat32_rootmoved fat32_formatted)
+     fat12_floppy fat12_bigcluster fat16_stick fat32_card fat32_rootmoved fat32_formatted
+     hfsplus_x512 hfsplus_x2k hfsplus_gen hfsx_gen)
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=("${all[@]}")
 for name in "${wanted[@]}"; do
