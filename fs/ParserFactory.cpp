@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "fs/ext/ext2Class.h"
+
 namespace tarnwell {
 
 namespace {
@@ -14,6 +16,7 @@ using Maker = std::function<std::unique_ptr<FileSystemParser>(ParserLinks)>;
 // One row per parser: the names it reads, upper case.
 const std::vector<std::pair<std::vector<std::string>, Maker>>& Parsers() {
     static const std::vector<std::pair<std::vector<std::string>, Maker>> parsers = {
+        {{"EXTX"}, [](ParserLinks l) { return std::make_unique<ext2Class>(std::move(l)); }},
     };
     return parsers;
 }
