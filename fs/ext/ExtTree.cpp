@@ -175,8 +175,8 @@ void ext2Class::LinkTree() {
         return orphans;
     };
     for (std::size_t r = 1; r < nameRows; ++r) {
+        // Linking is quick and a row left unlinked would be lost, so Stop does not cut it short.
         if (r % 4096 == 0) {
-            if (!Checkpoint()) break;
             Status(Printf("Maintaining Parent Child for record %lld of %lld....", static_cast<long long>(r),
                           static_cast<long long>(nameRows)));
             links_.progress->SetPosition(static_cast<std::int64_t>(r));

@@ -9,6 +9,7 @@ using namespace ext;
 
 namespace {
 constexpr std::size_t kScanChunk = 1 << 20;
+constexpr std::size_t kInodeChunk = 4 << 20;
 
 // Backup superblocks of sparse_super sit in groups 1 and the powers of 3, 5 and 7.
 std::vector<std::uint64_t> BackupGroups(std::uint64_t limit) {
@@ -103,25 +104,35 @@ void ext2Class::ParseInodeTable(std::uint64_t g) {
     std::uint64_t first = g * sb_.inodesPerGroup + 1;  // inode numbers start at 1
     if (group.inodeTable == 0 || first > sb_.inodesCount) return;
     std::uint64_t count = std::min<std::uint64_t>(group.inodesInUse, sb_.inodesCount - first + 1);
-    if (count == 0) return;
-    std::vector<std::uint8_t> table(count * sb_.inodeSize);
-    // What cannot be read is zeros: those inodes look unused, the rest keep their numbers.
-    reader_->ReadAt(static_cast<std::int64_t>(group.inodeTable * sb_.blockSize), table.data(), table.size());
-    ByteView view(table);
-    for (std::uint64_t i = 0; i < count; ++i) {
-        ByteView raw = view.Sub(i * sb_.inodeSize, sb_.inodeSize);
-        if (raw.Le16(0) == 0) continue;
-        InodeRecord rec;
-        rec.number = static_cast<std::uint32_t>(first + i);
-        rec.inode = DecodeInode(raw);
-        bool blocks = false;
-        for (std::size_t b = 0; b < kBlockAreaSize && !blocks; b += 4) blocks = raw.Le32(kBlockArea + b) != 0;
-        rec.hasData = rec.inode.size > 0 && (blocks || (rec.inode.flags & kFlagInline));
-        if (rec.inode.IsDir() && (blocks || (rec.inode.flags & kFlagInline))) {
-            dirNumbers_.push_back(rec.number);
-            dirInodes_.emplace_back(raw.data(), raw.data() + raw.size());
+    // A table past the end of what can be read holds nothing: do not read zeros for it.
+    const std::uint64_t tableAt = group.inodeTable * sb_.blockSize;
+    if (tableAt >= readable_) return;
+    count = std::min<std::uint64_t>(count, (readable_ - tableAt) / sb_.inodeSize);
+
+    // Large reads, in pieces so that a damaged superblock cannot ask for a huge buffer.
+    const std::uint64_t perRead = std::max<std::uint64_t>(1, kInodeChunk / sb_.inodeSize);
+    std::vector<std::uint8_t> table;
+    for (std::uint64_t done = 0; done < count; done += perRead) {
+        std::uint64_t n = std::min(perRead, count - done);
+        table.resize(n * sb_.inodeSize);
+        // What cannot be read is zeros: those inodes look unused, the rest keep their numbers.
+        reader_->ReadAt(static_cast<std::int64_t>(tableAt + done * sb_.inodeSize), table.data(), table.size());
+        ByteView view(table);
+        for (std::uint64_t i = 0; i < n; ++i) {
+            ByteView raw = view.Sub(i * sb_.inodeSize, sb_.inodeSize);
+            if (raw.Le16(0) == 0) continue;
+            InodeRecord rec;
+            rec.number = static_cast<std::uint32_t>(first + done + i);
+            rec.inode = DecodeInode(raw);
+            bool blocks = false;
+            for (std::size_t b = 0; b < kBlockAreaSize && !blocks; b += 4) blocks = raw.Le32(kBlockArea + b) != 0;
+            rec.hasData = rec.inode.size > 0 && (blocks || (rec.inode.flags & kFlagInline));
+            if (rec.inode.IsDir() && (blocks || (rec.inode.flags & kFlagInline))) {
+                dirNumbers_.push_back(rec.number);
+                dirInodes_.emplace_back(raw.data(), raw.data() + raw.size());
+            }
+            inodes_.push_back(rec);
         }
-        inodes_.push_back(rec);
     }
 }
 
@@ -192,6 +203,10 @@ bool ext2Class::Scan(RecoveryMode) {
         return false;
     }
     volumeSize_ = sb_.VolumeBytes();
+    readable_ = volumeSize_;
+    const auto base = static_cast<std::uint64_t>(reader_->baseOffset());
+    if (reader_->fileLength() > 0)
+        readable_ = std::min(readable_, reader_->fileLength() > base ? reader_->fileLength() - base : 0);
     ParseGroups();
     WalkDirectories();
     BuildRecordMap();

@@ -91,6 +91,7 @@ private:
 
     readWriteInterface* reader_ = nullptr;
     std::uint64_t volumeSize_ = 0;
+    std::uint64_t readable_ = 0;  // bytes of the volume the reader can deliver
     ext::Superblock sb_;
     std::uint64_t superblockOffset_ = 0;
     std::vector<ext::Group> groups_;
