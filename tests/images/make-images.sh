@@ -331,17 +331,21 @@ image_ext4_64k() {
     record_icat ext4-64k "$img"
 }
 
-# Deleted by the kernel (needs a loop mount; root only): extents zeroed, names wiped.
+# Written and deleted by the kernel (needs a loop mount; root only): extents
+# zeroed and names wiped on deletion; small files and folders inline, their
+# tails in the "system.data" attribute.
 image_ext4_kernel() {
     local img=$work/ext4-kernel.img mnt=$work/mnt
     ext_sources
-    mkext "$img" 16M -t ext4
+    mkext "$img" 16M -t ext4 -O inline_data -I 256
     mkdir -p "$mnt"
     mount -o loop "$img" "$mnt"
     mkdir -p "$mnt/docs/sub" "$mnt/trash"
     cp "$work/src/hello.txt" "$mnt/"
     cp "$work/src/small.txt" "$work/src/medium.txt" "$mnt/docs/"
     cp "$work/src/hello.txt" "$mnt/docs/sub/kept.txt"
+    gen inline 120 >"$mnt/docs/inline-120.txt"
+    for i in $(seq 1 5); do gen "e$i" 10 >"$mnt/docs/sub/entry-$i.txt"; done
     for i in 1 2 3; do cp "$work/src/small.txt" "$mnt/trash/t$i.txt"; done
     cp "$work/src/medium.txt" "$mnt/doomed.txt"
     touch -d "2024-06-01 11:01:00" "$mnt/hello.txt"
