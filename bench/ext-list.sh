@@ -44,7 +44,7 @@ flsrows=$(fls -r "$img" | wc -l)
 printf 'entries listed: tarnwell %s, fls %s\n' "$rows" "$flsrows"
 printf 'tarnwell list  %6.3f s\nfls -r         %6.3f s\n' "$ours" "$peer"
 if [ -x /usr/bin/time ]; then
-    printf 'peak memory: tarnwell %s KiB, fls %s KiB\n' \
-        "$( { /usr/bin/time -f %M "$bench" list "$img" >/dev/null 2>/dev/null; } 2>&1 | tail -1)" \
-        "$( { /usr/bin/time -f %M fls -r "$img" >/dev/null; } 2>&1 | tail -1)"
+    /usr/bin/time -o "$work/ours.mem" -f %M "$bench" list "$img" >/dev/null 2>&1
+    /usr/bin/time -o "$work/fls.mem" -f %M fls -r "$img" >/dev/null 2>&1
+    printf 'peak memory: tarnwell %s KiB, fls %s KiB\n' "$(tail -1 "$work/ours.mem")" "$(tail -1 "$work/fls.mem")"
 fi

@@ -13,6 +13,8 @@ namespace {
 constexpr std::uint32_t kRootInode = 2;
 constexpr std::size_t kDirChunk = 1 << 20;
 constexpr const char* kOrphanFolderName = "ORPHAN_ENTRY";
+// Far more names than any real volume holds; keeps row indices in range on a hostile one.
+constexpr std::size_t kMaxRows = 50'000'000;
 
 std::uint16_t ModeOfType(std::uint8_t type) {
     static constexpr std::uint16_t modes[8] = {0, kRegular, kDir, kCharDev, kBlockDev, kFifo, kSocket, kSymlink};
@@ -61,7 +63,7 @@ void ext2Class::WalkDirectory(std::uint32_t number, ByteView raw, std::vector<Di
 
     auto take = [&] {
         for (const DirEntry& e : scratch) {
-            if (e.name == "." || e.name == "..") continue;
+            if (e.name == "." || e.name == ".." || rows_.size() >= kMaxRows) continue;
             AddRow(e.name, e.inode, ModeOfType(e.fileType), (e.deleted ? kRowDeleted : 0) | inherited);
             rowParentInode_.push_back(number);
         }
