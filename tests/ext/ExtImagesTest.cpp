@@ -181,7 +181,7 @@ TEST(ExtEntries, LinksDevicesAndHardLinks) {
 }
 
 TEST(ExtEntries, DeletedFolderAndItsFiles) {
-    for (const std::string image : {"ext2-1k", "ext3-4k"}) {
+    for (const std::string image : {"ext2-1k", "ext3-4k", "ext4"}) {
         Opened o = Open(image);
         if (o.path.empty()) continue;
         for (const char* name : {"gone", "gone/inside.txt", "gone/other.txt", "deleted.txt",
@@ -190,7 +190,7 @@ TEST(ExtEntries, DeletedFolderAndItsFiles) {
             ASSERT_NE(it, o.listed.end()) << image << ": " << name;
             EXPECT_TRUE(it->second.deleted) << image << ": " << name;
         }
-        // debugfs leaves the deleted ext2/3 file's block map in place, as icat reads it.
+        // debugfs leaves a deleted file's block map or extents in place, as icat reads them.
         StringSink sink;
         o.img.parser->ExtractData(o.listed["gone/inside.txt"].id, sink);
         EXPECT_EQ(sink.bytes, Gen("small", 3000)) << image;
