@@ -61,8 +61,9 @@ void ExerciseAll(FileSystemParser& p, const std::string& what) {
         ExtractStatus status = p.ExtractData(l.id, sink);
         // A regular file comes out at its size, whatever could be read of it.
         const ExtEntry* row = static_cast<ext2Class&>(p).Row(l.id);
-        if ((row->mode & 0xF000) == 0x8000 && status != ExtractStatus::Failed)
+        if ((row->mode & 0xF000) == 0x8000 && status != ExtractStatus::Failed) {
             EXPECT_EQ(sink.size, p.Info(l.id).size) << what << ": " << path;
+        }
     }
 }
 

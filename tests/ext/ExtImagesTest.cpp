@@ -45,11 +45,15 @@ TEST_P(ExtImage, ListsWhatFlsLists) {
         EXPECT_EQ(it->second.deleted, f.deleted) << f.path;
         EXPECT_EQ(it->second.folder, f.type == 'd') << f.path;
         const ExtEntry* row = img.ext().Row(it->second.id);
-        if (f.inode != 0) EXPECT_EQ(row->key + 1, f.inode) << f.path;
+        if (f.inode != 0) {
+            EXPECT_EQ(row->key + 1, f.inode) << f.path;
+        }
         if (!f.deleted) flsLive.insert(f.path);
     }
     for (const auto& [p, l] : listed)
-        if (!l.deleted && !l.orphan && p != "ORPHAN_ENTRY") EXPECT_TRUE(flsLive.count(p)) << "listed live: " << p;
+        if (!l.deleted && !l.orphan && p != "ORPHAN_ENTRY") {
+            EXPECT_TRUE(flsLive.count(p)) << "listed live: " << p;
+        }
 }
 
 // The bytes of every file icat was asked for, deleted ones included.
