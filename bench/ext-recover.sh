@@ -21,7 +21,8 @@ src=$work/src
 mkdir -p "$src"
 for n in 1 2 3 4; do head -c $((mib * 1048576)) /dev/urandom >"$src/large-$n.bin"; done
 img=$work/ext4.img
-truncate -s $((mib * 4 + 256))M "$img"
+# Nearly full, so that the plain read is of data and not of holes.
+truncate -s $((mib * 4 + mib / 4 + 48))M "$img"
 mke2fs -q -F -t ext4 -d "$src" "$img"
 rm -rf "$src"
 
