@@ -31,6 +31,8 @@ std::string Printf(const char* format, long long a, long long b) {
 void ext2Class::WalkDirectories() {
     rows_.clear();
     rowParentInode_.clear();
+    rows_.reserve(inodes_.size() + 16);  // about one name per inode in use
+    rowParentInode_.reserve(inodes_.size() + 16);
     AddRow(links_.rootFolderName, kRootInode, kDir, 0);
     rows_[0].flags = 0;  // the root is never shown deleted
     rowParentInode_.push_back(0);

@@ -91,6 +91,12 @@ bool ext2Class::ReadGroupDescriptors() {
 void ext2Class::ParseGroups() {
     const auto count = static_cast<long long>(groups_.size());
     links_.progress->SetRange(0, count);
+    // With group checksums the in-use counts are exact: one allocation, not a doubling series.
+    if (sb_.HasGroupChecksums()) {
+        std::uint64_t inUse = 0;
+        for (const Group& g : groups_) inUse += g.inodesInUse;
+        inodes_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(inUse, 1u << 22)));
+    }
     for (std::uint64_t g = 0; g < groups_.size(); ++g) {
         if (!Checkpoint()) break;
         Status(Printf("parsing group %lld  of %lld ", static_cast<long long>(g + 1), count));
