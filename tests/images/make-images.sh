@@ -336,6 +336,10 @@ image_ext4_64k() {
 # tails in the "system.data" attribute.
 image_ext4_kernel() {
     local img=$work/ext4-kernel.img mnt=$work/mnt
+    if [ "$(id -u)" != 0 ]; then
+        echo "keeping the committed ext4-kernel (a loop mount needs root)"
+        return 0
+    fi
     ext_sources
     mkext "$img" 16M -t ext4 -O inline_data -I 256
     mkdir -p "$mnt"
