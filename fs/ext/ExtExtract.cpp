@@ -52,11 +52,12 @@ EntryInfo ext2Class::Info(RowId id) const {
     info.orphan = row->flags & kRowOrphan;
     info.size = row->size;
     if (row->inode >= 0) {
-        const Inode& n = inodes_[static_cast<std::size_t>(row->inode)].inode;
+        const InodeRecord& n = inodes_[static_cast<std::size_t>(row->inode)];
         // Without i_crtime (128-byte inodes) the change time stands in for creation.
-        info.created = n.created.valid ? n.created : n.changed;
-        info.modified = n.modified;
-        info.accessed = n.accessed;
+        info.created = n.Time(InodeRecord::kCreated);
+        if (!info.created.valid) info.created = n.Time(InodeRecord::kChanged);
+        info.modified = n.Time(InodeRecord::kModified);
+        info.accessed = n.Time(InodeRecord::kAccessed);
         info.attributes = PermissionText(n.mode);
     }
     return info;

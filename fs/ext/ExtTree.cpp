@@ -143,7 +143,7 @@ void ext2Class::LinkTree() {
         const ExtEntry& row = rows_[r];
         if (row.inode < 0 || row.inode == rootInode) continue;
         const InodeRecord& rec = inodes_[static_cast<std::size_t>(row.inode)];
-        if (!rec.inode.IsDir() || rowParentInode_[r] == rec.number) continue;
+        if (!rec.IsDir() || rowParentInode_[r] == rec.number) continue;
         std::int32_t& p = primary[static_cast<std::size_t>(row.inode)];
         if (p < 0 || ((rows_[static_cast<std::size_t>(p)].flags & kRowDeleted) && !(row.flags & kRowDeleted)))
             p = static_cast<std::int32_t>(r);
@@ -207,7 +207,7 @@ void ext2Class::LinkTree() {
 
     // Deleted inodes with data that no name reaches.
     for (const InodeRecord& rec : inodes_) {
-        if (rec.named || !rec.hasData || !rec.inode.Deleted() || rec.number < sb_.firstInode) continue;
+        if (rec.named || !rec.hasData || !rec.Deleted() || rec.number < sb_.firstInode) continue;
         std::string name = "OrphanFile-" + std::to_string(rec.number);
         std::int32_t row = AddRow(name, rec.number, kRegular, kRowDeleted | kRowOrphan);
         rowParentInode_.push_back(0);

@@ -129,17 +129,36 @@ void ext2Class::ParseInodeTable(std::uint64_t g) {
             if (raw.Le16(0) == 0) continue;
             InodeRecord rec;
             rec.number = static_cast<std::uint32_t>(first + done + i);
-            rec.inode = DecodeInode(raw);
+            Inode inode = DecodeInode(raw);
+            rec.Keep(inode);
             bool blocks = false;
             for (std::size_t b = 0; b < kBlockAreaSize && !blocks; b += 4) blocks = raw.Le32(kBlockArea + b) != 0;
-            rec.hasData = rec.inode.size > 0 && (blocks || (rec.inode.flags & kFlagInline));
-            if (rec.inode.IsDir() && (blocks || (rec.inode.flags & kFlagInline))) {
+            rec.hasData = inode.size > 0 && (blocks || (inode.flags & kFlagInline));
+            if (inode.IsDir() && (blocks || (inode.flags & kFlagInline))) {
                 dirNumbers_.push_back(rec.number);
                 dirInodes_.emplace_back(raw.data(), raw.data() + raw.size());
             }
             inodes_.push_back(rec);
         }
     }
+}
+
+void ext2Class::InodeRecord::Keep(const Inode& n) {
+    mode = n.mode;
+    links = n.links;
+    dtime = n.dtime;
+    size = n.size;
+    const FileTime* times[4] = {&n.accessed, &n.changed, &n.modified, &n.created};
+    for (int i = 0; i < 4; ++i) {
+        seconds[i] = times[i]->seconds;
+        nanoseconds[i] = times[i]->nanoseconds;
+        if (times[i]->valid) timesValid |= static_cast<std::uint8_t>(1u << i);
+    }
+}
+
+FileTime ext2Class::InodeRecord::Time(int i) const {
+    if (!(timesValid & (1u << i))) return {};
+    return FileTime::Utc(seconds[i], nanoseconds[i]);
 }
 
 std::int32_t ext2Class::FindInode(std::uint32_t number) const {
@@ -159,8 +178,18 @@ bool ext2Class::ReadInode(std::uint32_t number, std::vector<std::uint8_t>& raw) 
 }
 
 const char* ext2Class::KeepName(std::string_view name) {
-    nameBuffers_.emplace_back(name);
-    return nameBuffers_.back().c_str();
+    constexpr std::size_t kBuffer = 64 * 1024;
+    if (name.size() + 1 > nameRoom_) {
+        nameRoom_ = std::max(kBuffer, name.size() + 1);
+        nameBuffers_.push_back(std::make_unique<char[]>(nameRoom_));
+        nameNext_ = nameBuffers_.back().get();
+    }
+    char* kept = nameNext_;
+    std::copy(name.begin(), name.end(), kept);
+    kept[name.size()] = '\0';
+    nameNext_ += name.size() + 1;
+    nameRoom_ -= name.size() + 1;
+    return kept;
 }
 
 std::int32_t ext2Class::AddRow(std::string_view name, std::uint32_t number, std::uint16_t modeFromType,
@@ -178,9 +207,9 @@ std::int32_t ext2Class::AddRow(std::string_view name, std::uint32_t number, std:
         if (row.inode >= 0) {
             InodeRecord& rec = inodes_[static_cast<std::size_t>(row.inode)];
             rec.named = true;
-            row.mode = rec.inode.mode;
-            row.size = rec.inode.size;
-            if (rec.inode.Deleted()) row.flags |= kRowDeleted;
+            row.mode = rec.mode;
+            row.size = rec.size;
+            if (rec.Deleted()) row.flags |= kRowDeleted;
         }
     }
     rows_.push_back(row);
@@ -196,6 +225,8 @@ bool ext2Class::Scan(RecoveryMode) {
     rows_.clear();
     rowParentInode_.clear();
     nameBuffers_.clear();
+    nameRoom_ = 0;
+    nameNext_ = nullptr;
 
     if (!AttachReader()) {
         links_.prompter->Inform("The volume cannot be read.");

@@ -6,7 +6,7 @@
 // data that no name reaches.
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,12 +61,24 @@ public:
     std::uint64_t UnreadableBlocks() const { return unreadableBlocks_; }
 
 private:
-    // What is kept of an inode in use (times, type, size) between the scan and extraction.
+    // What is kept of an inode in use between the scan and extraction: its
+    // type, size, state and times, packed (one of these per file).
     struct InodeRecord {
+        enum TimeIndex { kAccessed, kChanged, kModified, kCreated };
         std::uint32_t number = 0;
-        ext::Inode inode;
+        std::uint16_t mode = 0, links = 0;
+        std::uint32_t dtime = 0;
+        std::uint64_t size = 0;
+        std::int64_t seconds[4] = {};
+        std::uint32_t nanoseconds[4] = {};
+        std::uint8_t timesValid = 0;  // bit i: time i is known
         bool hasData = false;
         bool named = false;
+
+        void Keep(const ext::Inode& n);
+        FileTime Time(int i) const;
+        bool IsDir() const { return (mode & ext::kTypeMask) == ext::kDir; }
+        bool Deleted() const { return links == 0 || dtime != 0; }
     };
 
     bool AttachReader();
@@ -101,7 +113,10 @@ private:
     std::vector<std::uint32_t> dirNumbers_;
     std::vector<ExtEntry> rows_;
     std::vector<std::uint32_t> rowParentInode_;  // folder walked for each name row (scan only)
-    std::deque<std::string> nameBuffers_;
+    // Every name, NUL-terminated, packed into large buffers that never move.
+    std::vector<std::unique_ptr<char[]>> nameBuffers_;
+    std::size_t nameRoom_ = 0;  // bytes left in the last buffer
+    char* nameNext_ = nullptr;
     std::uint64_t unreadableBlocks_ = 0;
 };
 
