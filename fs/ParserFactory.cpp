@@ -11,6 +11,7 @@
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
 #include "fs/hfsplus/HFSP.h"
+#include "fs/ext/ext2Class.h"
 
 namespace tarnwell {
 
@@ -27,6 +28,7 @@ const std::vector<std::pair<std::vector<std::string>, Maker>>& Parsers() {
         // A mounted volume whose boot sector could not be read is only "FAT".
         {{"FAT"}, [](ParserLinks l) { return MakeFatParserByBootSector(std::move(l)); }},
         {{"HFS+"}, [](ParserLinks l) { return std::make_unique<HFSP>(std::move(l)); }},
+        {{"EXTX"}, [](ParserLinks l) { return std::make_unique<ext2Class>(std::move(l)); }},
     };
     return parsers;
 }
