@@ -1,6 +1,8 @@
 #include "cli/ScanVolume.h"
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "cli/Commands.h"
@@ -31,37 +33,43 @@ void AddScanOptions(CLI::App* command, ScanOptions& o) {
 }
 
 int OpenAndScan(const ScanOptions& o, ScannedVolume& s) {
-    if (auto problem = OpenSource(o.source, o.mapfile, s.reader)) {
+    if (auto problem = OpenSource(o.source, o.mapfile, s.session.reader)) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return kExitUsage;
     }
+    s.reader = s.session.reader.get();
+    s.session.devicePath = o.source;
+    s.session.deviceSectorCount = s.reader->deviceSectorCount();
     VolumeChoice choice = ChooseVolume(*s.reader, o.volume);
     if (!choice.volume) {
         std::fprintf(stderr, "%s\n", choice.error.c_str());
         return kExitUsage;
     }
     s.volume = *choice.volume;
+    s.session.selectedVolume = s.volume;
+    s.session.recoveryMode = ModeOf(o.mode);
+    s.session.driveFormatted = o.formatted;
 
-    ParserLinks links;
-    links.reader = s.reader.get();
-    links.volume = s.volume;
-    links.progress = &s.progress;
-    links.prompter = &s.prompter;
-    links.control = &s.control;
-    links.driveFormatted = o.formatted;
-    s.parser = MakeParser(s.volume.fileSystem, links);
-    if (!s.parser) {
-        std::fprintf(stderr, "no parser reads %s volumes yet\n",
-                     s.volume.fileSystem.empty() ? "such" : s.volume.fileSystem.c_str());
-        return kExitUsage;
-    }
-
+    s.job = std::make_unique<ScanJob>(s.session, s.progress, s.prompter);
     InterruptGuard guard(s.control);
-    bool ok = s.parser->Scan(ModeOf(o.mode));
+    if (!s.job->Start()) return kExitUsage;  // the job has said why
+    // Ctrl-C raises our flag in the signal handler; the job is stopped from here.
+    while (s.job->WorkerBusy()) {
+        if (s.control.StopRequested() && !s.stopped) {
+            s.stopped = true;
+            s.job->Stop();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    s.job->Wait();
     s.progress.Finish();
-    if (!ok) return kExitUsage;  // refused: the parser has said why
-    s.stopped = s.control.StopRequested();
+    s.parser = s.job->Parser();
+    ScanOutcome outcome = s.job->Outcome();
+    if (outcome == ScanOutcome::Refused || outcome == ScanOutcome::Aborted) return kExitUsage;
+    s.stopped = s.stopped || outcome == ScanOutcome::Stopped;
     if (s.stopped) std::fprintf(stderr, "stopped: showing what was found so far\n");
+    // A Ctrl-C during the scan must not cut short what the command does next.
+    s.control.Reset();
     return kExitOk;
 }
 

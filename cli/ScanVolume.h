@@ -13,6 +13,7 @@
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
 #include "fs/FileSystemParser.h"
+#include "scan/ScanJob.h"
 
 namespace tarnwell::cli {
 
@@ -27,14 +28,17 @@ struct ScanOptions {
 // SOURCE, the VOLUME options, --mode and --formatted.
 void AddScanOptions(CLI::App* command, ScanOptions& options);
 
-// A scanned volume; members in the order they must be built.
+// A scanned volume; members in the order they must be built. The scan runs as
+// the same job the GUI's results page runs.
 struct ScannedVolume {
     CliPrompter prompter;
-    std::unique_ptr<readWriteInterface> reader;
-    JobControl control;
     TerminalProgress progress;
+    ScanSession session;                 // owns the reader
+    readWriteInterface* reader = nullptr;
+    JobControl control;                  // Ctrl-C, for the scan and what follows
     VolumeEntry volume;
-    std::unique_ptr<FileSystemParser> parser;
+    std::unique_ptr<ScanJob> job;
+    FileSystemParser* parser = nullptr;
     bool stopped = false;  // Ctrl-C ended the scan early
 };
 

@@ -9,6 +9,20 @@
 
 namespace tarnwell::cli {
 
+namespace {
+// The last line either of them printed: a job often tells a text both ways
+// (message and status line), which on a terminal's stderr would show twice.
+std::mutex gLastLineMutex;
+std::string gLastLine;
+
+bool FreshLine(const std::string& text) {
+    std::lock_guard lock(gLastLineMutex);
+    if (text == gLastLine) return false;
+    gLastLine = text;
+    return true;
+}
+}  // namespace
+
 TerminalProgress::TerminalProgress() : terminal_(::isatty(STDERR_FILENO) == 1) {}
 
 TerminalProgress::~TerminalProgress() { Finish(); }
@@ -33,7 +47,7 @@ void TerminalProgress::SetStatus(const std::string& text) {
     if (text == status_) return;
     status_ = text;
     if (!terminal_) {
-        std::fprintf(stderr, "%s\n", text.c_str());
+        if (FreshLine(text)) std::fprintf(stderr, "%s\n", text.c_str());
         return;
     }
     lastPermille_ = -1;
@@ -65,7 +79,9 @@ void TerminalProgress::Finish() {
     drawn_ = false;
 }
 
-void CliPrompter::Inform(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void CliPrompter::Inform(const std::string& text) {
+    if (FreshLine(text)) std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 bool CliPrompter::AskYesNo(const std::string& question) {
     std::fprintf(stderr, "%s %s\n", question.c_str(), answer_ ? "(yes)" : "(no)");
