@@ -16,6 +16,7 @@ void AddCarveCommand(CLI::App& app, int& exitCode);
 void AddSignaturesCommand(CLI::App& app, int& exitCode);
 void AddVolumesCommand(CLI::App& app, int& exitCode);
 void AddListCommand(CLI::App& app, int& exitCode);
+void AddSearchCommand(CLI::App& app, int& exitCode);
 void AddRecoverCommand(CLI::App& app, int& exitCode);
 
 }  // namespace tarnwell::cli

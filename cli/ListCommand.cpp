@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
+#include "cli/EntryOutput.h"
 #include "cli/ScanVolume.h"
 #include "fs/DisplayText.h"
 
@@ -16,22 +17,8 @@ namespace {
 struct ListOptions {
     ScanOptions scan;
     bool json = false;
+    bool bodyfile = false;
 };
-
-nlohmann::json TimeJson(const FileTime& t) {
-    if (!t.valid) return nullptr;
-    return IsoText(t);
-}
-
-// "2024-06-01 11:01:00" for the listing (the ISO text with a blank for the "T").
-std::string ShortTime(const FileTime& t) {
-    std::string s = IsoText(t);
-    if (s.size() >= 19) {
-        s[10] = ' ';
-        s.resize(19);
-    }
-    return s;
-}
 
 int RunList(const ListOptions& o) {
     ScannedVolume s;
@@ -39,35 +26,21 @@ int RunList(const ListOptions& o) {
     const FileSystemParser& p = *s.parser;
 
     std::uint64_t files = 0, folders = 0, deleted = 0;
-    if (!o.json)
+    if (!o.json && !o.bodyfile)
         std::printf("%s volume at sector %lld, %s\n", s.volume.fileSystem.c_str(),
                     static_cast<long long>(s.volume.startSector), s.volume.sizeText.c_str());
     WalkTree(p, p.Root(), [&](const EntryInfo& e, const std::string& path) {
         (e.folder ? folders : files)++;
         if (e.deleted) ++deleted;
-        if (o.json) {
-            nlohmann::ordered_json j = {{"path", path},
-                                {"type", e.folder ? "dir" : "file"},
-                                {"deleted", e.deleted},
-                                {"orphan", e.orphan},
-                                {"size", e.size},
-                                {"created", TimeJson(e.created)},
-                                {"modified", TimeJson(e.modified)},
-                                {"accessed", TimeJson(e.accessed)},
-                                {"attributes", e.attributes},
-                                {"id", std::to_string(e.id)}};
-            std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-        } else {
-            std::string size = e.folder ? "" : std::to_string(e.size);
-            std::string marks;
-            if (e.deleted) marks += "  (deleted)";
-            if (e.orphan) marks += "  (orphan)";
-            std::printf("%c%c %12s  %-19s  %s%s%s\n", e.folder ? 'd' : '-', e.deleted ? '*' : ' ', size.c_str(),
-                        ShortTime(e.modified).c_str(), path.c_str(), e.folder ? "/" : "", marks.c_str());
-        }
+        if (o.bodyfile)
+            std::printf("%s\n", EntryBodyfileLine(e, path).c_str());
+        else if (o.json)
+            std::printf("%s\n", EntryJsonLine(e, path).c_str());
+        else
+            std::printf("%s\n", EntryTextLine(e, path).c_str());
         return true;
     });
-    if (!o.json)
+    if (!o.json && !o.bodyfile)
         std::printf("%llu files, %llu folders; %llu of them deleted (marked *)\n",
                     static_cast<unsigned long long>(files), static_cast<unsigned long long>(folders),
                     static_cast<unsigned long long>(deleted));
@@ -82,7 +55,8 @@ void AddListCommand(CLI::App& app, int& exitCode) {
     auto o = std::make_shared<ListOptions>();
     CLI::App* cmd = app.add_subcommand("list", "List the files and folders of a volume, deleted ones included");
     AddScanOptions(cmd, o->scan);
-    cmd->add_flag("--json", o->json, "One JSON object per line, in tree order");
+    auto* json = cmd->add_flag("--json", o->json, "One JSON object per line, in tree order");
+    cmd->add_flag("--bodyfile", o->bodyfile, "The bodyfile format of `fls -m /`, for `mactime -b`")->excludes(json);
     cmd->callback([o, &exitCode] { exitCode = RunList(*o); });
 }
 

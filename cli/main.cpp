@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     tarnwell::cli::AddSignaturesCommand(app, exitCode);
     tarnwell::cli::AddVolumesCommand(app, exitCode);
     tarnwell::cli::AddListCommand(app, exitCode);
+    tarnwell::cli::AddSearchCommand(app, exitCode);
     tarnwell::cli::AddRecoverCommand(app, exitCode);
 
     try {

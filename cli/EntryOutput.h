@@ -1,0 +1,18 @@
+#pragma once
+// How a row is printed by list and search: a readable line, a JSON line, or
+// a bodyfile line for The Sleuth Kit's mactime.
+
+#include <string>
+
+#include "fs/FileSystemParser.h"
+
+namespace tarnwell::cli {
+
+// "-*        15444  2024-06-01 11:01:00  DCIM/IMG_0001.JPG  (deleted)"
+std::string EntryTextLine(const EntryInfo& e, const std::string& path);
+// {"path": ..., "type": ..., "deleted": ..., "orphan": ..., "size": ..., times, "attributes", "id"}
+std::string EntryJsonLine(const EntryInfo& e, const std::string& path);
+// "0|/DCIM/IMG_0001.JPG|37|r/rrwxrwxrwx|0|0|15444|atime|mtime|0|crtime", as `fls -m /` writes it.
+std::string EntryBodyfileLine(const EntryInfo& e, const std::string& path);
+
+}  // namespace tarnwell::cli

@@ -1,0 +1,61 @@
+// tarnwell search SOURCE [VOLUME] PATTERN [--json]: the rows whose names match an
+// ECMAScript regular expression, without regard to case, with their paths.
+
+#include <cstdio>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "cli/Commands.h"
+#include "cli/EntryOutput.h"
+#include "cli/ScanVolume.h"
+
+namespace tarnwell::cli {
+
+namespace {
+
+struct SearchOptions {
+    ScanOptions scan;
+    std::string pattern;
+    bool json = false;
+};
+
+int RunSearch(const SearchOptions& o) {
+    ScannedVolume s;
+    if (int rc = OpenAndScan(o.scan, s); rc != kExitOk) return rc;
+    std::uint64_t hits = 0;
+    SearchEnd end = SearchEnd::Finished;
+    InterruptGuard guard(s.control);
+    bool started = s.job->StartSearch(
+        o.pattern,
+        [&](const SearchHit& hit) {
+            EntryInfo info = s.parser->Info(hit.row);
+            std::string path = hit.RelativePath();
+            std::printf("%s\n", (o.json ? EntryJsonLine(info, path) : EntryTextLine(info, path)).c_str());
+            ++hits;
+        },
+        [&](SearchEnd e) { end = e; });
+    if (!started) return kExitUsage;
+    while (s.job->WorkerBusy()) {
+        if (s.control.StopRequested()) s.job->Stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    s.job->Wait();
+    s.progress.Finish();
+    if (end == SearchEnd::InvalidPattern) return kExitUsage;
+    std::fprintf(stderr, "%llu found\n", static_cast<unsigned long long>(hits));
+    return s.stopped || end == SearchEnd::Stopped ? kExitErrors : kExitOk;
+}
+
+}  // namespace
+
+void AddSearchCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<SearchOptions>();
+    CLI::App* cmd = app.add_subcommand("search", "Find files by name: a regular expression, case ignored");
+    AddScanOptions(cmd, o->scan);
+    cmd->add_option("PATTERN", o->pattern, "Regular expression, e.g. '\\.jpg$|\\.png$'")->required();
+    cmd->add_flag("--json", o->json, "The hits as `list --json` lines");
+    cmd->callback([o, &exitCode] { exitCode = RunSearch(*o); });
+}
+
+}  // namespace tarnwell::cli
