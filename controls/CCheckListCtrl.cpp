@@ -53,6 +53,7 @@ bool CCheckListCtrl::InitHeaderCheck() {
             topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
         --quiet_;
     });
+    header_->setSectionsClickable(true);
     header_->SetImage(1);
     initialised_ = true;
     return true;

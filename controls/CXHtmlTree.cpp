@@ -56,6 +56,19 @@ bool XHtmlTreeModel::canFetchMore(const QModelIndex& parent) const {
 void XHtmlTreeModel::fetchMore(const QModelIndex& parent) {
     XTreeNode* n = Node(parent);
     if (n == root_.get() || n->fetched) return;
+    if (tree_.inserting_ > 0) {
+        // Asked from inside another insertion (a view or tester reacting to it):
+        // load once that one is done, so insertions never nest.
+        QMetaObject::invokeMethod(
+            this,
+            [this, n] {
+                if (!tree_.IsItem(n)) return;
+                QModelIndex index = IndexOf(n);
+                if (canFetchMore(index)) fetchMore(index);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     n->fetched = true;
     if (tree_.loader_) tree_.loader_(n);
     if (n->children.empty()) {
@@ -104,9 +117,8 @@ Qt::ItemFlags XHtmlTreeModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     const XHTMLTREEDATA& s = Node(index)->state;
     if (!s.enabled) return Qt::NoItemFlags;
-    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (tree_.checkBoxes_ && !tree_.readOnly_ && !s.separator) f |= Qt::ItemIsUserCheckable;
-    return f;
+    // Not user-checkable for the view: the control toggles its boxes itself.
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
 // ---- control ---------------------------------------------------------------
@@ -167,6 +179,7 @@ void CXHtmlTree::InsertItems(const std::vector<XTreeItemSpec>& specs, HTREEITEM 
     XTreeNode* p = parent ? parent : model_->root_.get();
     const int first = static_cast<int>(p->children.size());
     int checked = 0, disabled = 0;
+    ++inserting_;
     model_->beginInsertRows(model_->IndexOf(p), first, first + static_cast<int>(specs.size()) - 1);
     for (const XTreeItemSpec& spec : specs) {
         auto node = std::make_unique<XTreeNode>();
@@ -186,6 +199,7 @@ void CXHtmlTree::InsertItems(const std::vector<XTreeItemSpec>& specs, HTREEITEM 
     }
     p->fetched = true;  // children given by hand count as loaded
     model_->endInsertRows();
+    --inserting_;
     if (smartCheck_ && p != model_->root_.get())
         AddToAncestors(p, static_cast<int>(specs.size()), disabled, checked);
 }
@@ -392,7 +406,8 @@ QString CXHtmlTree::GetItemText(HTREEITEM item) const { return IsItem(item) ? it
 quint64 CXHtmlTree::GetItemData(HTREEITEM item) const { return IsItem(item) ? item->data : 0; }
 const XHTMLTREEDATA* CXHtmlTree::Data(HTREEITEM item) const { return IsItem(item) ? &item->state : nullptr; }
 
-bool CXHtmlTree::OnLabel(const QModelIndex& index, const QPoint& pos) const {
+CXHtmlTree::Hit CXHtmlTree::HitTest(const QModelIndex& index, const QPoint& pos) const {
+    if (!index.isValid()) return Hit::Nowhere;
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     option.rect = visualRect(index);
@@ -405,18 +420,32 @@ bool CXHtmlTree::OnLabel(const QModelIndex& index, const QPoint& pos) const {
     option.text = model_->data(index, Qt::DisplayRole).toString();
     option.icon = qvariant_cast<QIcon>(model_->data(index, Qt::DecorationRole));
     option.index = index;
-    const QRect text = style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
-    const QRect box = style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this);
-    return text.contains(pos) && !box.contains(pos);
+    if (check.isValid() && style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this).contains(pos))
+        return Hit::Box;
+    if (style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this).contains(pos)) return Hit::Label;
+    return Hit::Elsewhere;
 }
 
 void CXHtmlTree::mousePressEvent(QMouseEvent* event) {
-    const QModelIndex index = indexAt(event->position().toPoint());
+    const QPoint pos = event->position().toPoint();
+    const QModelIndex index = indexAt(pos);
     HTREEITEM item = ItemOf(index);
+    const Hit hit = HitTest(index, pos);
+    pressedBox_ = event->button() == Qt::LeftButton && hit == Hit::Box ? item : nullptr;
+    if (pressedBox_ && !selectOnCheck_) return;
     QTreeView::mousePressEvent(event);
-    if (event->button() == Qt::LeftButton && item && item->state.enabled &&
-        OnLabel(index, event->position().toPoint()))
-        emit labelClicked(item);
+    if (event->button() == Qt::LeftButton && item && item->state.enabled && hit == Hit::Label) emit labelClicked(item);
+}
+
+void CXHtmlTree::mouseReleaseEvent(QMouseEvent* event) {
+    HTREEITEM pressed = pressedBox_;
+    pressedBox_ = nullptr;
+    const QPoint pos = event->position().toPoint();
+    const QModelIndex index = indexAt(pos);
+    QTreeView::mouseReleaseEvent(event);
+    if (pressed && ItemOf(index) == pressed && IsItem(pressed) && HitTest(index, pos) == Hit::Box && !readOnly_ &&
+        pressed->state.enabled)
+        SetCheck(pressed, !GetCheck(pressed));
 }
 
 void CXHtmlTree::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -122,6 +122,7 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -133,7 +134,9 @@ private:
     void Changed(HTREEITEM item);
     void ChangedSubtree(HTREEITEM item);
     void RemoveCounts(HTREEITEM item);
-    bool OnLabel(const QModelIndex& index, const QPoint& pos) const;
+    enum class Hit { Nowhere, Box, Label, Elsewhere };
+    Hit HitTest(const QModelIndex& index, const QPoint& pos) const;
+    HTREEITEM pressedBox_ = nullptr;
 
     XHtmlTreeModel* model_;
     std::function<void(HTREEITEM)> loader_;
@@ -142,6 +145,7 @@ private:
     bool readOnly_ = false;
     bool selectOnCheck_ = true;
     bool deletingAll_ = false;
+    int inserting_ = 0;
 };
 
 // The model behind the tree; items are its nodes.
