@@ -6,6 +6,10 @@
 namespace tarnwell {
 
 namespace {
+// The check a row had when last seen, so that other changes to a row (texts,
+// data, colours) are not taken for a click on its box.
+constexpr int kSeenCheckRole = Qt::UserRole + 64;
+
 QIcon BoxPicture(const QWidget* w, bool checked) {
     QPixmap pm(16, 16);
     pm.fill(Qt::transparent);
@@ -39,9 +43,12 @@ CCheckListCtrl::CCheckListCtrl(QWidget* parent) : QTreeWidget(parent), header_(n
     setAllColumnsShowFocus(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-        if (column != 0) return;
-        if (!quiet_) emit rowCheckClicked(indexOfTopLevelItem(item), item->checkState(0) == Qt::Checked);
-        if (initialised_ && !quiet_) FollowRows();
+        if (column != 0 || quiet_) return;
+        const bool checked = item->checkState(0) == Qt::Checked;
+        if (item->data(0, kSeenCheckRole).toBool() == checked) return;
+        Remember(item);
+        emit rowCheckClicked(indexOfTopLevelItem(item), checked);
+        if (initialised_) FollowRows();
     });
 }
 
@@ -49,8 +56,10 @@ bool CCheckListCtrl::InitHeaderCheck() {
     if (initialised_) return true;
     connect(header_, &CCheckHeadCtrl::boxToggled, this, [this](bool checked) {
         ++quiet_;
-        for (int i = 0; i < topLevelItemCount(); ++i)
+        for (int i = 0; i < topLevelItemCount(); ++i) {
             topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+            Remember(topLevelItem(i));
+        }
         --quiet_;
     });
     header_->setSectionsClickable(true);
@@ -72,11 +81,18 @@ QTreeWidgetItem* CCheckListCtrl::AddRow(const QStringList& texts, const QVariant
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(0, Qt::Unchecked);
     item->setData(0, Qt::UserRole, data);
+    Remember(item);
     for (int c = 0; c < texts.size(); ++c) item->setToolTip(c, texts[c]);
     addTopLevelItem(item);
     --quiet_;
     if (initialised_) FollowRows();
     return item;
+}
+
+void CCheckListCtrl::Remember(QTreeWidgetItem* item) {
+    ++quiet_;
+    item->setData(0, kSeenCheckRole, item->checkState(0) == Qt::Checked);
+    --quiet_;
 }
 
 bool CCheckListCtrl::RowChecked(int row) const {
@@ -89,6 +105,7 @@ void CCheckListCtrl::SetRowChecked(int row, bool checked) {
     if (!item) return;
     ++quiet_;
     item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    Remember(item);
     --quiet_;
     if (initialised_) FollowRows();
 }

@@ -43,6 +43,7 @@ signals:
 
 private:
     void FollowRows();
+    void Remember(QTreeWidgetItem* item);
 
     CCheckHeadCtrl* header_;
     bool initialised_ = false;

@@ -6,11 +6,23 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QStyleOptionViewItem>
 
 #include <algorithm>
 
 namespace tarnwell {
+
+namespace {
+// Draws as usual but leaves the boxes alone: the control toggles them itself.
+class BoxDrawingDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    bool editorEvent(QEvent*, QAbstractItemModel*, const QStyleOptionViewItem&, const QModelIndex&) override {
+        return false;
+    }
+};
+}  // namespace
 
 
 // ---- model ---------------------------------------------------------------
@@ -87,7 +99,7 @@ QVariant XHtmlTreeModel::data(const QModelIndex& index, int role) const {
         case Qt::ToolTipRole: return s.toolTip.isEmpty() ? n->text : s.toolTip;
         case Qt::CheckStateRole:
             if (!tree_.checkBoxes_ || s.separator) return {};
-            return tree_.CheckState(n);
+            return static_cast<int>(tree_.CheckState(n));
         case Qt::ForegroundRole:
             if (!s.enabled) return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
             if (s.textColor) return *s.textColor;
@@ -117,14 +129,16 @@ Qt::ItemFlags XHtmlTreeModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     const XHTMLTREEDATA& s = Node(index)->state;
     if (!s.enabled) return Qt::NoItemFlags;
-    // Not user-checkable for the view: the control toggles its boxes itself.
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (tree_.checkBoxes_ && !tree_.readOnly_ && !s.separator) f |= Qt::ItemIsUserCheckable;
+    return f;
 }
 
 // ---- control ---------------------------------------------------------------
 
 CXHtmlTree::CXHtmlTree(QWidget* parent) : QTreeView(parent), model_(new XHtmlTreeModel(*this)) {
     setModel(model_);
+    setItemDelegate(new BoxDrawingDelegate(this));
     setHeaderHidden(true);
     setUniformRowHeights(true);
     setDragEnabled(false);

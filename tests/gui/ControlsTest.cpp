@@ -176,6 +176,11 @@ private slots:
         }
         QCOMPARE(list.Header()->Image(), 2);
         QCOMPARE(clicks.count(), 3);
+        // Other changes to a row are not clicks on its box.
+        list.topLevelItem(0)->setText(0, "renamed");
+        list.topLevelItem(0)->setData(0, Qt::UserRole + 1, 7);
+        list.topLevelItem(0)->setForeground(0, Qt::red);
+        QCOMPARE(clicks.count(), 3);
         clickRow(1);
         QCOMPARE(list.Header()->Image(), 1);
         // A click on the second column's header changes nothing.

@@ -143,8 +143,11 @@ private slots:
         emit page->Tree()->labelClicked(dcim);
         QVERIFY(Column(0).isEmpty());
         QCOMPARE(page->Tree()->Children(dcim).size(), size_t(2));
-        // A click on a row's box ticks the tree item.
+        // Filling the list leaves the tree's ticks alone; a click on a row's box ticks the tree item.
+        page->Tree()->SetCheck(Item({"ROOT", "DCIM", "100CANON", "IMG_0001.JPG"}), true);
         emit page->Tree()->labelClicked(canon);
+        QVERIFY(page->Tree()->GetCheck(Item({"ROOT", "DCIM", "100CANON", "IMG_0001.JPG"})));
+        page->Tree()->SetCheck(Item({"ROOT", "DCIM", "100CANON", "IMG_0001.JPG"}), false);
         page->List()->topLevelItem(2)->setCheckState(0, Qt::Checked);
         QVERIFY(page->Tree()->GetCheck(Item({"ROOT", "DCIM", "100CANON", "dcim.jpg"})));
         QCOMPARE(page->Tree()->StateImage(canon), 3);
