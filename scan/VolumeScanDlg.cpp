@@ -39,8 +39,9 @@ VolumeScanDlg::VolumeScanDlg(CKorvaneApp& app)
     list_->setObjectName("detailList");
     split->addWidget(tree_);
     split->addWidget(list_);
-    split->setStretchFactor(0, 2);
+    split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 5);
+    split->setSizes({280, 480});
     Body()->addWidget(split, 1);
 
     auto* grid = new QGridLayout;

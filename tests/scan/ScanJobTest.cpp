@@ -145,10 +145,10 @@ TEST_F(ScanJobTest, ARefusedVolumeOnlyClearsTheFlags) {
 TEST_F(ScanJobTest, StopKeepsWhatWasFoundAndStillCompletes) {
     plan = [](test::FakeParser& p) {
         for (int i = 0; i < 2000; ++i) p.Add(0, "f" + std::to_string(i), false, "x");
+        p.delayPerRow = 200us;  // before the worker starts, or a busy machine may finish first
     };
     auto job = MakeJob();
     ASSERT_TRUE(job->Start());
-    fake->delayPerRow = 200us;
     while (fake->visible.load() < 20) std::this_thread::sleep_for(1ms);
     job->Stop();
     job->Wait();
@@ -167,10 +167,10 @@ TEST_F(ScanJobTest, StopKeepsWhatWasFoundAndStillCompletes) {
 TEST_F(ScanJobTest, PauseThenResumeGivesTheSameResult) {
     plan = [](test::FakeParser& p) {
         for (int i = 0; i < 300; ++i) p.Add(0, "f" + std::to_string(i), false, "x");
+        p.delayPerRow = 100us;
     };
     auto job = MakeJob();
     ASSERT_TRUE(job->Start());
-    fake->delayPerRow = 100us;
     job->Pause();
     std::this_thread::sleep_for(20ms);
     std::uint64_t atPause = fake->visible.load();
