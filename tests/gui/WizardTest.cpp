@@ -241,6 +241,18 @@ private slots:
         QVERIFY(finished.wait(10000));
         QCOMPARE(Find<QLineEdit>(results, "volumeData")->text(), QString::fromStdString(image));
         QVERIFY(results->BackButton()->isEnabled());
+        // Back all the way home frees every page once.
+        std::vector<std::unique_ptr<QSignalSpy>> gone;
+        for (QObject* page : std::initializer_list<QObject*>{results, mode, info})
+            gone.push_back(std::make_unique<QSignalSpy>(page, &QObject::destroyed));
+        for (WizardPage* page : std::initializer_list<WizardPage*>{results, mode, info}) {
+            Back(page);
+            FreeDeleted();
+        }
+        for (auto& spy : gone) QCOMPARE(spy->count(), 1);
+        QCOMPARE(h.app->Current(), drivePage);
+        for (PageKind kind : {PageKind::ScanResults, PageKind::RecoveryMode, PageKind::VolumeInformation})
+            QCOMPARE(h.app->Page(kind), nullptr);
     }
 
     void TheRecoveryModePageOffersTheModesOfTheKind() {
