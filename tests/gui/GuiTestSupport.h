@@ -48,6 +48,10 @@ struct GuiHarness {
     bool Asked(const std::string& text) const;
 };
 
+// A machine with a card reader holding a mounted FAT32 card (/media/user/CARD on
+// /dev/sdb1) and a disk that only root may open.
+DriveListRoots FakeMachine(TempDir& dir);
+
 // The box of a view's row, in viewport coordinates.
 QRect CheckBoxRect(QAbstractItemView* view, const QModelIndex& index);
 QPoint CheckBoxCentre(QAbstractItemView* view, const QModelIndex& index);

@@ -255,6 +255,30 @@ private slots:
             QCOMPARE(h.app->Page(kind), nullptr);
     }
 
+    void AMountedVolumeGoesThroughTheVolumeInformationPage() {
+        TempDir machine;
+        DriveListRoots roots = FakeMachine(machine);
+        GuiHarness h(true, &roots);
+        auto* drivePage = DrivePage(h);
+        QTreeWidgetItem* volumes = GroupItem(drivePage->Tree(), "     VOLUMES:");
+        QCOMPARE(volumes->childCount(), 1);
+        QCOMPARE(volumes->child(0)->text(0), QString("/media/user/CARD"));
+        QCOMPARE(GroupItem(drivePage->Tree(), "     PHYSICAL DRIVES:")->child(0)->text(0), QString("Generic SD Card Reader"));
+        drivePage->Tree()->setCurrentItem(volumes->child(0));
+        Next(drivePage);
+        auto* info = qobject_cast<VolumeOperations*>(h.app->Current());
+        QVERIFY(info);
+        QVERIFY(h.app->session.volumeChosen);
+        QCOMPARE(Find<QLabel>(info, "volumeName")->text(), QString("/media/user/CARD"));
+        QCOMPARE(Find<QLabel>(info, "volumeFileSystem")->text(), QString("FAT32"));
+        QCOMPARE(Find<QLabel>(info, "volumeSize")->text(), QString("30432  MB"));
+        Next(info);
+        auto* mode = qobject_cast<ParceModeNtfsDlg*>(h.app->Current());
+        QVERIFY(mode);
+        QCOMPARE(h.app->session.selectedVolume.location, std::string("/dev/sdb1"));
+        QVERIFY(Find<QRadioButton>(mode, "deep")->isHidden());
+    }
+
     void TheRecoveryModePageOffersTheModesOfTheKind() {
         struct Case {
             const char* fileSystem;
