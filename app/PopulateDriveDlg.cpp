@@ -163,9 +163,10 @@ void PopulateDriveDlg::StandardScan() {
     } else {
         list_->clear();
         entries_.clear();
-        scanner_ = std::make_unique<Partition>(*s.reader, progress_, prompter_);
+        scanner_ = std::make_unique<Partition>();
         scanner_->gptFormat = s.gptFormat;
-        scanner_->ScanPartitionTables();
+        scanner_->progress = &progress_;
+        scanner_->ScanPartitionTables(*s.reader);
         for (const VolumeEntry& found : scanner_->Entries()) {
             entries_.push_back(found);
             entries_.back().location = std::to_string(entries_.size() - 1);
@@ -191,7 +192,8 @@ void PopulateDriveDlg::StartAdvancedScan() {
         Prompt().Inform("file not opened..");
         return;
     }
-    auto scanner = std::make_unique<Partition>(*s.reader, progress_, prompter_);
+    auto scanner = std::make_unique<Partition>();
+    scanner->progress = &progress_;
     scanner->skipVolumeSize = !s.keepVolumeSize;
     if (s.customRangeSet) {
         scanner->customStartSector = s.customStartSector;
@@ -203,6 +205,7 @@ void PopulateDriveDlg::StartAdvancedScan() {
             this,
             [this, found] {
                 entries_.push_back(found);
+                entries_.back().location = std::to_string(entries_.size() - 1);
                 AddRow(entries_.size() - 1, -1);
             },
             Qt::QueuedConnection);
@@ -214,7 +217,7 @@ void PopulateDriveDlg::StartAdvancedScan() {
     BackButton()->setEnabled(false);
     filter_->setEnabled(false);
     worker_ = std::thread([this] {
-        scanner_->ScanForVolumes();
+        scanner_->ScanForVolumes(*Session().reader);
         QMetaObject::invokeMethod(this, [this] { AdvancedFinished(); }, Qt::QueuedConnection);
     });
 }
