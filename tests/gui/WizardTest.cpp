@@ -197,12 +197,13 @@ private slots:
         QVERIFY(modes != drivePage && third != modes);
         QSignalSpy modesGone(modes, &QObject::destroyed);
         QSignalSpy thirdGone(third, &QObject::destroyed);
+        const PageKind thirdKind = third->Kind();
         Back(third);
         Back(third);  // a second press before it is gone changes nothing
         FreeDeleted();
         QCOMPARE(thirdGone.count(), 1);
         QCOMPARE(h.app->Current(), modes);
-        QCOMPARE(h.app->Page(third->Kind()), nullptr);
+        QCOMPARE(h.app->Page(thirdKind), nullptr);
         Back(modes);
         FreeDeleted();
         QCOMPARE(modesGone.count(), 1);
