@@ -16,12 +16,24 @@
 #include "app/Physical_DriveDialog.h"
 #include "app/VolumeOperations.h"
 #include "device/MemoryReader.h"
+#include "fs/DisplayText.h"
 #include "scan/VolumeScanDlg.h"
 
 using namespace tarnwell;
 using namespace tarnwell::test;
 
 namespace {
+// The fake tree with plausible times and attributes, for a picture worth showing.
+class PictureParser final : public FakeParser {
+public:
+    using FakeParser::FakeParser;
+    DetailTexts FormatTimes(RowId row) const override {
+        const int day = 1 + static_cast<int>(row % 27);
+        return {FormatDateTimeText(2024, 6, day, 9 + static_cast<int>(row % 9), 14), FormatDateText(2024, 7, 2),
+                FormatDateTimeText(2024, 6, day, 13 + static_cast<int>(row % 6), 41), "-A"};
+    }
+};
+
 bool Save(QWidget* w, const QString& folder, const char* name) {
     QCoreApplication::processEvents();
     const QString path = folder + "/" + name + ".png";
@@ -89,6 +101,11 @@ int main(int argc, char** argv) {
         p.Add(docs, "notes.txt", false, "notes", true);
         p.Add(0, "$RECYCLE.BIN", true);
         p.Add(0, "autorun.inf", false, "[autorun]");
+    };
+    app.parserMaker = [&h](const std::string&, ParserLinks links) {
+        auto p = std::make_unique<PictureParser>(std::move(links));
+        h.plan(*p);
+        return p;
     };
     auto* results = new VolumeScanDlg(app);
     QSignalSpy finished(results, &VolumeScanDlg::scanFinished);
