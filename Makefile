@@ -5,7 +5,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
-.PHONY: all setup build build-asan test test-fast demo images clean
+.PHONY: all setup build build-asan test test-fast demo images fuzz clean
 
 all: build
 
@@ -33,6 +33,11 @@ test: build build-asan
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# Every libFuzzer target for FUZZ_SECONDS each (clang; see scripts/fuzz.sh).
+FUZZ_SECONDS ?= 20
+fuzz: setup
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
 # Recovers the bundled memory-card image into demo-output/.
 demo: build
 	bash scripts/demo.sh $(BUILD)/tarnwell
@@ -42,4 +47,4 @@ images: setup
 	bash tests/images/make-images.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) demo-output
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz demo-output

@@ -23,6 +23,9 @@ struct VolumeEntry {
     // size prefer it to the whole MiB of sizeText.
     std::uint64_t sectorCount = 0;
     FoundBy foundBy = FoundBy::Manual;
+    // The partition's name where the table has one (a GPT entry's name, "partition 5"
+    // for the first logical volume of an MBR disk); empty otherwise.
+    std::string partitionName;
 
     // The leading number of sizeText (0 when it has none).
     std::int64_t SizeMiB() const;

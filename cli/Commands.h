@@ -12,5 +12,8 @@ inline constexpr int kExitErrors = 1;
 inline constexpr int kExitUsage = 2;
 
 void AddDrivesCommand(CLI::App& app, int& exitCode);
+void AddCarveCommand(CLI::App& app, int& exitCode);
+void AddSignaturesCommand(CLI::App& app, int& exitCode);
+void AddVolumesCommand(CLI::App& app, int& exitCode);
 
 }  // namespace tarnwell::cli

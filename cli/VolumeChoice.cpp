@@ -1,10 +1,14 @@
 #include "cli/VolumeChoice.h"
 
+#include "device/DdrescueMap.h"
+#include "device/SourceReader.h"
+
 #include <vector>
 
 #include "fs/ByteView.h"
 #include "fs/DisplayText.h"
-#include "partition/FatBootSector.h"
+#include "partition/FsKind.h"
+#include "partition/Partition.h"
 
 namespace tarnwell::cli {
 
@@ -22,12 +26,27 @@ void AddVolumeOptions(CLI::App* command, VolumeOptions& o) {
     volume->excludes(start);
 }
 
-std::optional<std::string> OpenSource(const std::string& source, FileReadSeek& reader) {
-    SilentPrompter quiet;  // the message below says more than "invalid handle ..."
-    FileReadSeek probe(quiet);
-    if (!probe.Open(source)) return "cannot open " + source + ": " + probe.LastError();
-    probe.Close();
-    if (!reader.Open(source)) return "cannot open " + source + ": " + reader.LastError();
+void AddMapfileOption(CLI::App* command, std::string& mapfile) {
+    command->add_option("--mapfile", mapfile,
+                        "ddrescue mapfile: areas not finished ('+') read as unreadable, never from the source");
+}
+
+std::optional<std::string> OpenSource(const std::string& source, const std::string& mapfile,
+                                      std::unique_ptr<readWriteInterface>& reader) {
+    SilentPrompter quiet;  // the error below says more than "invalid handle ..."
+    OpenedSource opened = OpenSourceReader(source, quiet);
+    if (!opened.reader) return opened.error;
+    if (!mapfile.empty()) {
+        std::string error;
+        auto map = ReadDdrescueMap(mapfile, error);
+        if (!map) return mapfile + ": " + error;
+        if (map->Size() != opened.reader->fileLength())
+            return mapfile + ": the mapfile covers " + std::to_string(map->Size()) + " bytes but " + source +
+                   " holds " + std::to_string(opened.reader->fileLength());
+        reader = std::make_unique<MappedReader>(std::move(opened.reader), std::move(*map));
+        return std::nullopt;
+    }
+    reader = std::move(opened.reader);
     return std::nullopt;
 }
 
@@ -44,39 +63,84 @@ std::string FsKindForOption(const std::string& v) {
 
 namespace {
 // The file system whose boot sector or header starts at sector; empty when none.
-// TODO(partition): replace with the shared boot-sector tests of every kind.
 std::string DetectAt(readWriteInterface& reader, std::int64_t sector, std::uint64_t& sectors) {
-    std::vector<std::uint8_t> boot(512);
-    if (!reader.ReadAt(sector * 512 - reader.baseOffset(), boot.data(), boot.size())) return {};
-    if (auto fat = ParseFatBootSector(boot)) {
-        sectors = fat->VolumeBytes() / 512;
-        return FatKindName(fat->kind);
+    if (sector < 0) return {};
+    auto m = DetectVolumeAt(reader, std::uint64_t(sector));
+    if (!m) return {};
+    sectors = m->extentSectors;
+    return BootKindName(m->kind);
+}
+
+// The rows of `tarnwell volumes SOURCE` (the table scan), quietly.
+std::vector<VolumeEntry> TableRows(readWriteInterface& reader, bool gpt) {
+    Partition scanner;
+    scanner.gptFormat = gpt;
+    scanner.ScanPartitionTables(reader);
+    return scanner.Entries();
+}
+
+std::string ListRows(const std::vector<VolumeEntry>& rows) {
+    std::string text;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const VolumeEntry& v = rows[i];
+        text += "  " + std::to_string(i + 1) + "  " + v.fileSystem + "  " + v.sizeText + "  start sector " +
+                std::to_string(v.startSector) + "\n";
     }
-    return {};
+    return text;
 }
 }  // namespace
 
 VolumeChoice ChooseVolume(readWriteInterface& reader, const VolumeOptions& o) {
     VolumeChoice choice;
-    VolumeEntry v;
-    std::uint64_t detected = 0;
+    const std::uint64_t deviceSectors = reader.deviceSectorCount();
     if (o.volumeIndex > 0) {
-        choice.error = "--volume needs the partition scanner";
+        std::vector<VolumeEntry> rows = TableRows(reader, o.gpt);
+        if (std::size_t(o.volumeIndex) > rows.size()) {
+            choice.error = rows.empty() ? "no volumes found in the partition tables; try `tarnwell volumes SOURCE "
+                                          "--advanced` and --start SECTOR"
+                                        : "there is no volume " + std::to_string(o.volumeIndex) +
+                                              "; the volumes are:\n" + ListRows(rows);
+            return choice;
+        }
+        VolumeEntry v = rows[o.volumeIndex - 1];
+        if (o.fsKind != "auto") v.fileSystem = FsKindForOption(o.fsKind);
+        if (FsKind::Same(v.fileSystem, FsKind::kUnknown)) {
+            choice.error = "can not parse unknown volume";
+            return choice;
+        }
+        choice.volume = v;
         return choice;
     }
+
+    VolumeEntry v;
+    std::uint64_t detected = 0;
     v.startSector = o.startSector.value_or(0);
     v.foundBy = o.startSector ? FoundBy::Manual : FoundBy::WholeSource;
-    std::string kind = o.fsKind == "auto" ? DetectAt(reader, v.startSector, detected) : FsKindForOption(o.fsKind);
-    if (kind.empty()) {
-        choice.error = o.startSector ? "no known file system starts at sector " + std::to_string(v.startSector)
-                                     : "the source does not begin with a volume; choose one with --volume N "
-                                       "or --start SECTOR";
+    std::string kind;
+    if (o.fsKind != "auto") {
+        kind = FsKindForOption(o.fsKind);
+    } else if (o.startSector) {
+        kind = DetectAt(reader, v.startSector, detected);
+        if (kind.empty()) {
+            choice.error = "no known file system starts at sector " + std::to_string(v.startSector);
+            return choice;
+        }
+    } else {
+        // The whole source is the volume when the table scan takes it for one
+        // (a boot sector at sector 0 that is no MBR); else the user must pick.
+        std::vector<VolumeEntry> rows = TableRows(reader, o.gpt);
+        if (rows.size() == 1 && rows[0].foundBy == FoundBy::WholeSource) {
+            choice.volume = rows[0];
+            return choice;
+        }
+        choice.error = rows.empty()
+                           ? "the source does not begin with a volume and its partition tables list none; "
+                             "find one with `tarnwell volumes SOURCE --advanced` and choose it with --start SECTOR"
+                           : "the source does not begin with a volume; pick one with --volume N:\n" + ListRows(rows);
         return choice;
     }
     v.fileSystem = kind;
-    std::uint64_t available = reader.deviceSectorCount() > std::uint64_t(v.startSector)
-                                  ? reader.deviceSectorCount() - v.startSector
-                                  : 0;
+    std::uint64_t available = deviceSectors > std::uint64_t(v.startSector) ? deviceSectors - v.startSector : 0;
     v.sectorCount = o.sizeMiB ? std::uint64_t(*o.sizeMiB) * 2048 : (detected ? detected : available);
     v.sizeText = MiBSizeText(v.sectorCount * 512, "  ");
     choice.volume = v;

@@ -12,7 +12,9 @@
 #include <CLI/CLI.hpp>
 
 #include "app/VolumeEntry.h"
-#include "device/FileReadSeek.h"
+#include <memory>
+
+#include "device/readWriteInterface.h"
 
 namespace tarnwell::cli {
 
@@ -26,8 +28,14 @@ struct VolumeOptions {
 
 void AddVolumeOptions(CLI::App* command, VolumeOptions& options);
 
-// Opens source read-only; on failure returns the text to print (exit code 2).
-std::optional<std::string> OpenSource(const std::string& source, FileReadSeek& reader);
+// --mapfile FILE: a ddrescue mapfile whose unfinished areas are not read.
+void AddMapfileOption(CLI::App* command, std::string& mapfile);
+
+// Opens source read-only as what it is (device, raw, split raw, EWF, VHD(X),
+// VMDK, QCOW), behind the mapfile when one is given; on failure returns the
+// text to print (exit code 2).
+std::optional<std::string> OpenSource(const std::string& source, const std::string& mapfile,
+                                      std::unique_ptr<readWriteInterface>& reader);
 
 struct VolumeChoice {
     std::optional<VolumeEntry> volume;

@@ -9,6 +9,9 @@ int main(int argc, char** argv) {
 
     int exitCode = tarnwell::cli::kExitOk;
     tarnwell::cli::AddDrivesCommand(app, exitCode);
+    tarnwell::cli::AddCarveCommand(app, exitCode);
+    tarnwell::cli::AddSignaturesCommand(app, exitCode);
+    tarnwell::cli::AddVolumesCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);

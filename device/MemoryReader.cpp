@@ -12,9 +12,12 @@ MemoryReader::MemoryReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(b
 }
 
 bool MemoryReader::Open(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
-    bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    bytes_.resize(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
+    if (!in) return false;
     SetLength(bytes_.size());
     return true;
 }

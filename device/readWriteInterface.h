@@ -45,6 +45,7 @@ public:
     void ResetFailedSectors() { failedSectors_ = 0; }
 
 protected:
+    friend class ReaderDecorator;
     enum class RawStatus { Ok, EndOfData, Error };
     struct RawResult {
         RawStatus status;

@@ -6,6 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "fs/fat/Fat64Class.h"
+#include "fs/ntfs/ntfs.h"
+
 namespace tarnwell {
 
 namespace {
@@ -14,6 +17,8 @@ using Maker = std::function<std::unique_ptr<FileSystemParser>(ParserLinks)>;
 // One row per parser: the names it reads, upper case.
 const std::vector<std::pair<std::vector<std::string>, Maker>>& Parsers() {
     static const std::vector<std::pair<std::vector<std::string>, Maker>> parsers = {
+        {{"FAT64", "EXFAT"}, [](ParserLinks l) { return std::make_unique<Fat64Class>(std::move(l)); }},
+        {{"NTFS"}, [](ParserLinks l) { return std::make_unique<ntfs>(std::move(l)); }},
     };
     return parsers;
 }

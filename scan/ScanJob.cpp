@@ -106,10 +106,12 @@ void ScanJob::Resume() {
 }
 
 void ScanJob::Stop() {
-    if (!parser_) return;
+    // With nothing running there is nothing to stop, and a raised flag would
+    // cut the next save or search short.
+    if (!parser_ || !busy_) return;
     parser_->stopFlag = true;
     control_.RequestStop();
-    if (busy_) progress_.SetStatus("stop button pressed.Please wait for the process to be stopped.");
+    progress_.SetStatus("stop button pressed.Please wait for the process to be stopped.");
 }
 
 void ScanJob::Wait() {

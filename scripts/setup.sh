@@ -7,11 +7,12 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config git
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev zlib1g-dev
+  libewf-dev libvhdi-dev libvmdk-dev libqcow-dev
   # GUI
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb
   # test images and reference tools
   dosfstools mtools exfatprogs exfat-fuse ntfs-3g e2fsprogs sleuthkit
-  gdisk fdisk xorriso hfsplus xz-utils imagemagick
+  gdisk fdisk xorriso hfsplus xz-utils imagemagick zip ewf-tools qemu-utils attr
 )
 
 missing=()

@@ -145,7 +145,7 @@ TEST_F(ScanJobTest, ARefusedVolumeOnlyClearsTheFlags) {
 TEST_F(ScanJobTest, StopKeepsWhatWasFoundAndStillCompletes) {
     plan = [](test::FakeParser& p) {
         for (int i = 0; i < 2000; ++i) p.Add(0, "f" + std::to_string(i), false, "x");
-        p.delayPerRow = 200us;  // before the worker starts, or a busy machine may finish first
+        p.delayPerRow = 200us;
     };
     auto job = MakeJob();
     ASSERT_TRUE(job->Start());

@@ -1,0 +1,174 @@
+// tarnwell carve SOURCE [VOLUME] [--signatures FILE] [--no-defaults] [--keep-partial] [--out DIR] [--json]
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "cli/Commands.h"
+#include "cli/Terminal.h"
+#include "cli/VolumeChoice.h"
+#include "fs/OutputWriter.h"
+#include "raw/DefaultSignatures.h"
+#include "raw/myJpg.h"
+
+namespace tarnwell::cli {
+
+namespace {
+
+struct CarveOptions {
+    std::string source;
+    VolumeOptions volume;
+    std::string signatures;
+    bool noDefaults = false;
+    bool keepPartial = false;
+    std::string out;
+    bool json = false;
+    std::string mapfile;
+};
+
+// Copies a found file out of the volume in large reads.
+bool WriteCarved(readWriteInterface& reader, const FoundFile& f, OutputFile& file) {
+    std::vector<std::uint8_t> chunk;
+    for (std::int64_t done = 0; done < f.length;) {
+        std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(f.length - done, 4 << 20));
+        chunk.resize(n);
+        reader.ReadAt(f.start + done, chunk.data(), n);
+        if (!file.Write(chunk.data(), n)) return false;
+        done += static_cast<std::int64_t>(n);
+    }
+    return true;
+}
+
+int RunCarve(const CarveOptions& o) {
+    std::unique_ptr<readWriteInterface> source;
+    if (auto problem = OpenSource(o.source, o.mapfile, source)) {
+        std::fprintf(stderr, "%s\n", problem->c_str());
+        return kExitUsage;
+    }
+    readWriteInterface& reader = *source;
+    // Carving needs no file system: the whole source unless a volume is chosen.
+    VolumeEntry volume;
+    volume.sectorCount = reader.deviceSectorCount();
+    if (o.volume.volumeIndex > 0) {
+        VolumeChoice choice = ChooseVolume(reader, o.volume);
+        if (!choice.volume) {
+            std::fprintf(stderr, "%s\n", choice.error.c_str());
+            return kExitUsage;
+        }
+        volume = *choice.volume;
+    } else if (o.volume.startSector) {
+        volume.startSector = *o.volume.startSector;
+        std::uint64_t rest = reader.deviceSectorCount() > std::uint64_t(volume.startSector)
+                                 ? reader.deviceSectorCount() - std::uint64_t(volume.startSector)
+                                 : 0;
+        volume.sectorCount = o.volume.sizeMiB ? std::min<std::uint64_t>(rest, std::uint64_t(*o.volume.sizeMiB) * 2048) : rest;
+    }
+    reader.SetBaseOffset(volume.startSector * 512);
+    // The bytes after the last whole sector belong to the volume too.
+    std::uint64_t volumeBytes = volume.startSector == 0 && !o.volume.sizeMiB && o.volume.volumeIndex == 0
+                                    ? reader.fileLength()
+                                    : volume.sectorCount * 512;
+
+    myJpg engine;
+    engine.keepPartial = o.keepPartial;
+    std::vector<std::string> refused;
+    if (!o.noDefaults) {
+        SignatureFile defaults = ParseSignatureFile(DefaultSignatureFileBytes());
+        auto r = engine.AddSignatures(defaults.records);
+        refused.insert(refused.end(), r.begin(), r.end());
+    }
+    if (!o.signatures.empty()) {
+        SignatureFile user = ReadSignatureFile(o.signatures);
+        if (!user.error.empty()) {
+            std::fprintf(stderr, "%s: %s\n", o.signatures.c_str(), user.error.c_str());
+            return kExitUsage;
+        }
+        for (const auto& why : user.refused) refused.push_back(o.signatures + ": " + why);
+        auto r = engine.AddSignatures(user.records);
+        refused.insert(refused.end(), r.begin(), r.end());
+    }
+    for (const auto& why : refused) std::fprintf(stderr, "refused %s\n", why.c_str());
+    if (engine.Settings().empty()) {
+        std::fprintf(stderr, "no signature types to look for\n");
+        return kExitUsage;
+    }
+
+    std::unique_ptr<OutputWriter> writer;
+    std::map<std::string, OutputFolder> folders;
+    if (!o.out.empty()) {
+        writer = std::make_unique<OutputWriter>(o.out);
+        writer->RefuseSource(o.source);
+        if (auto problem = writer->Problem()) {
+            std::fprintf(stderr, "%s\n", problem->c_str());
+            return kExitUsage;
+        }
+    }
+
+    TerminalProgress progress;
+    progress.SetStatus("Scanning raw sectors...");
+    JobControl control;
+    InterruptGuard guard(control);
+    std::uint64_t written = 0;
+    engine.CarveVolume(reader, volumeBytes, progress, &control, [&](const FoundFile& f) {
+        std::string ext = engine.Extension(f), category = engine.Category(f);
+        std::int64_t offset = volume.startSector * 512 + f.start;
+        std::string relative;
+        if (writer) {
+            std::string folderName = category.empty() ? "Other" : category;
+            auto it = folders.find(folderName);
+            if (it == folders.end()) {
+                if (auto made = writer->MakeFolder(writer->Root(), folderName)) it = folders.emplace(folderName, *made).first;
+            }
+            if (it != folders.end()) {
+                if (auto file = writer->CreateFile(it->second, std::to_string(offset) + "." + ext)) {
+                    relative = file->RelativePath();
+                    WriteCarved(reader, f, *file);
+                    if (writer->FinishFile(std::move(file), {})) ++written; else relative.clear();
+                }
+            }
+        }
+        const char* status = f.partial ? "partial" : "ok";
+        if (o.json) {
+            nlohmann::json j = {{"offset", offset}, {"type", ext}, {"category", category},
+                                {"size", f.length}, {"status", status}};
+            if (writer) j["file"] = relative;
+            std::printf("%s\n", j.dump().c_str());
+        } else {
+            std::printf("%-24s %-16s %12lld  %s%s%s\n", engine.ItemName(f).c_str(), category.c_str(),
+                        static_cast<long long>(f.length), status, relative.empty() ? "" : "  ", relative.c_str());
+        }
+        std::fflush(stdout);
+    });
+    progress.Finish();
+
+    const CarveSummary& s = engine.Summary();
+    std::fprintf(stderr, "%s%llu files found", s.stopped ? "stopped: " : "",
+                 static_cast<unsigned long long>(s.filesFound));
+    if (writer)
+        std::fprintf(stderr, ", %llu written, %llu not written", static_cast<unsigned long long>(written),
+                     static_cast<unsigned long long>(writer->FilesFailed()));
+    std::fprintf(stderr, ", %llu sectors unreadable\n", static_cast<unsigned long long>(s.unreadableSectors));
+    if (writer)
+        for (const auto& e : writer->Errors()) std::fprintf(stderr, "not written: %s\n", e.c_str());
+    bool errors = s.unreadableSectors > 0 || (writer && writer->FilesFailed() > 0);
+    return errors ? kExitErrors : kExitOk;
+}
+
+}  // namespace
+
+void AddCarveCommand(CLI::App& app, int& exitCode) {
+    auto o = std::make_shared<CarveOptions>();
+    CLI::App* cmd = app.add_subcommand("carve", "Find files by their signatures, without a file system");
+    cmd->add_option("SOURCE", o->source, "Device or image")->required();
+    AddVolumeOptions(cmd, o->volume);
+    AddMapfileOption(cmd, o->mapfile);
+    cmd->add_option("--signatures", o->signatures, "A signature settings file to use besides the defaults");
+    cmd->add_flag("--no-defaults", o->noDefaults, "Leave out the default signature list");
+    cmd->add_flag("--keep-partial", o->keepPartial, "List starts whose structure does not hold, marked partial");
+    cmd->add_option("--out", o->out, "Write the files found into per-category folders here");
+    cmd->add_flag("--json", o->json, "One JSON object per line");
+    cmd->callback([o, &exitCode] { exitCode = RunCarve(*o); });
+}
+
+}  // namespace tarnwell::cli
