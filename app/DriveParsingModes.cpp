@@ -6,10 +6,7 @@
 #include <QRegularExpressionValidator>
 
 #include "app/CKorvaneApp.h"
-#include "app/ModeMissingPage.h"
-#ifdef TARNWELL_HAVE_VOLUME_LIST
 #include "app/PopulateDriveDlg.h"
-#endif
 
 namespace tarnwell {
 
@@ -123,11 +120,7 @@ void DriveParsingModes::OnNext() {
             s.customEndSector = end;
         }
     }
-#ifdef TARNWELL_HAVE_VOLUME_LIST
     if (!app_.Open(this, new PopulateDriveDlg(app_))) Prompt().Inform("error creating PopulateDriveDlgptr");
-#else
-    app_.Open(this, new ModeMissingPage(app_, PageKind::VolumeList, "The volume list"));
-#endif
 }
 
 }  // namespace tarnwell
