@@ -13,6 +13,8 @@
 #include "app/CSysInfoAboutDlg.h"
 #include "app/DriveParsingModes.h"
 #include "app/ParceModeNtfsDlg.h"
+#include "app/PopulateDriveDlg.h"
+#include "support/TestImages.h"
 #include "app/Physical_DriveDialog.h"
 #include "app/VolumeOperations.h"
 #include "device/MemoryReader.h"
@@ -71,6 +73,21 @@ int main(int argc, char** argv) {
     modes->findChild<QCheckBox*>("customSetting")->click();
     ok &= Save(window, out, "2-parsing-mode");
     app.Back(modes);
+
+    const std::string disk = ImagePath("mbr-fat");
+    if (!disk.empty()) {
+        app.session.devicePath = disk;
+        app.session.partitionScanMode = PartitionScanMode::Standard;
+        auto* diskModes = new DriveParsingModes(app, disk);
+        app.Open(drives, diskModes);
+        auto* volumes = new PopulateDriveDlg(app);
+        app.Open(diskModes, volumes);
+        volumes->List()->setCurrentItem(volumes->List()->topLevelItem(1));
+        emit volumes->List()->itemClicked(volumes->List()->topLevelItem(1), 0);
+        ok &= Save(window, out, "2b-volume-list");
+        app.Back(volumes);
+        app.Back(diskModes);
+    }
 
     VolumeEntry card;
     card.fileSystem = "FAT32";
