@@ -176,38 +176,38 @@ HTREEITEM CXHtmlTree::ItemOf(const QModelIndex& index) const {
 }
 
 HTREEITEM CXHtmlTree::InsertItem(const QString& text, const QIcon& icon, HTREEITEM parent) {
-    XTreeItemSpec spec;
-    spec.text = text;
-    spec.icon = icon;
-    return InsertItem(spec, parent);
+    XTreeNewItem newItem;
+    newItem.text = text;
+    newItem.icon = icon;
+    return InsertItem(newItem, parent);
 }
 
-HTREEITEM CXHtmlTree::InsertItem(const XTreeItemSpec& spec, HTREEITEM parent) {
-    InsertItems({spec}, parent);
+HTREEITEM CXHtmlTree::InsertItem(const XTreeNewItem& newItem, HTREEITEM parent) {
+    InsertItems({newItem}, parent);
     XTreeNode* p = parent ? parent : model_->root_.get();
     return p->children.empty() ? nullptr : p->children.back().get();
 }
 
-void CXHtmlTree::InsertItems(const std::vector<XTreeItemSpec>& specs, HTREEITEM parent) {
-    if (specs.empty() || deletingAll_ || (parent && !IsItem(parent))) return;
+void CXHtmlTree::InsertItems(const std::vector<XTreeNewItem>& newItems, HTREEITEM parent) {
+    if (newItems.empty() || deletingAll_ || (parent && !IsItem(parent))) return;
     XTreeNode* p = parent ? parent : model_->root_.get();
     const int first = static_cast<int>(p->children.size());
     int checked = 0, disabled = 0;
     ++inserting_;
-    model_->beginInsertRows(model_->IndexOf(p), first, first + static_cast<int>(specs.size()) - 1);
-    for (const XTreeItemSpec& spec : specs) {
+    model_->beginInsertRows(model_->IndexOf(p), first, first + static_cast<int>(newItems.size()) - 1);
+    for (const XTreeNewItem& newItem : newItems) {
         auto node = std::make_unique<XTreeNode>();
-        node->text = spec.text;
-        node->icon = spec.icon;
-        node->data = spec.data;
+        node->text = newItem.text;
+        node->icon = newItem.icon;
+        node->data = newItem.data;
         node->parent = p;
         node->row = static_cast<int>(p->children.size());
-        node->mayHaveChildren = spec.mayHaveChildren;
-        node->state.checked = spec.checked && checkBoxes_;
-        node->state.enabled = spec.enabled;
-        node->state.textColor = spec.textColor;
+        node->mayHaveChildren = newItem.mayHaveChildren;
+        node->state.checked = newItem.checked && checkBoxes_;
+        node->state.enabled = newItem.enabled;
+        node->state.textColor = newItem.textColor;
         checked += node->state.checked ? 1 : 0;
-        disabled += spec.enabled ? 0 : 1;
+        disabled += newItem.enabled ? 0 : 1;
         model_->live_.insert(node.get());
         p->children.push_back(std::move(node));
     }
@@ -215,7 +215,7 @@ void CXHtmlTree::InsertItems(const std::vector<XTreeItemSpec>& specs, HTREEITEM 
     model_->endInsertRows();
     --inserting_;
     if (smartCheck_ && p != model_->root_.get())
-        AddToAncestors(p, static_cast<int>(specs.size()), disabled, checked);
+        AddToAncestors(p, static_cast<int>(newItems.size()), disabled, checked);
 }
 
 void CXHtmlTree::AddToAncestors(HTREEITEM from, int descendants, int disabled, int checkedDelta) {

@@ -50,7 +50,7 @@ struct XTreeNode {
 using HTREEITEM = XTreeNode*;
 
 // What a new item is made of.
-struct XTreeItemSpec {
+struct XTreeNewItem {
     QString text;
     QIcon icon;
     quint64 data = 0;
@@ -78,9 +78,9 @@ public:
     bool SmartCheck() const { return smartCheck_; }
 
     HTREEITEM InsertItem(const QString& text, const QIcon& icon = {}, HTREEITEM parent = nullptr);
-    HTREEITEM InsertItem(const XTreeItemSpec& spec, HTREEITEM parent = nullptr);
+    HTREEITEM InsertItem(const XTreeNewItem& newItem, HTREEITEM parent = nullptr);
     // Many children at once, as the last children of parent.
-    void InsertItems(const std::vector<XTreeItemSpec>& specs, HTREEITEM parent);
+    void InsertItems(const std::vector<XTreeNewItem>& newItems, HTREEITEM parent);
 
     bool SetCheck(HTREEITEM item, bool check);
     bool GetCheck(HTREEITEM item) const;

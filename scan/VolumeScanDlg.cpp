@@ -157,12 +157,12 @@ void VolumeScanDlg::Finished(ScanOutcome outcome) {
     // The worker has ended: from here on the rows no longer change, so the tree
     // may read them.
     const RowId root = parser->Root();
-    XTreeItemSpec spec;
-    spec.text = QString::fromStdString(Session().rootFolderName);
-    spec.icon = icons_.FolderIcon();
-    spec.data = root;
-    spec.mayHaveChildren = parser->FirstChild(root) != kNoRow;
-    HTREEITEM item = tree_->InsertItem(spec);
+    XTreeNewItem newItem;
+    newItem.text = QString::fromStdString(Session().rootFolderName);
+    newItem.icon = icons_.FolderIcon();
+    newItem.data = root;
+    newItem.mayHaveChildren = parser->FirstChild(root) != kNoRow;
+    HTREEITEM item = tree_->InsertItem(newItem);
     tree_->Expand(item, CXHtmlTree::ExpandIt);
     emit scanFinished();
 }
@@ -172,21 +172,21 @@ void VolumeScanDlg::LoadChildren(HTREEITEM item) {
     if (!parser || job_->Outcome() == ScanOutcome::Running) return;
     // Children take their folder's tick, so opening a ticked folder keeps it ticked.
     const bool checked = tree_->GetCheck(item);
-    std::vector<XTreeItemSpec> specs;
+    std::vector<XTreeNewItem> newItems;
     std::uint64_t guard = parser->RowCount() + 1;
     for (RowId r = parser->FirstChild(tree_->GetItemData(item)); r != kNoRow && guard-- > 0;
          r = parser->NextSibling(r)) {
         EntryInfo info = parser->Info(r);
-        XTreeItemSpec spec;
-        spec.text = QString::fromStdString(info.name);
-        spec.icon = info.folder ? icons_.FolderIcon() : icons_.IconFor(spec.text);
-        spec.data = r;
-        spec.checked = checked;
-        if (info.deleted) spec.textColor = kDeletedRed;
-        spec.mayHaveChildren = info.folder && parser->FirstChild(r) != kNoRow;
-        specs.push_back(std::move(spec));
+        XTreeNewItem newItem;
+        newItem.text = QString::fromStdString(info.name);
+        newItem.icon = info.folder ? icons_.FolderIcon() : icons_.IconFor(newItem.text);
+        newItem.data = r;
+        newItem.checked = checked;
+        if (info.deleted) newItem.textColor = kDeletedRed;
+        newItem.mayHaveChildren = info.folder && parser->FirstChild(r) != kNoRow;
+        newItems.push_back(std::move(newItem));
     }
-    tree_->InsertItems(specs, item);
+    tree_->InsertItems(newItems, item);
 }
 
 void VolumeScanDlg::AddEntryRow(HTREEITEM item, bool nameOnly) {

@@ -65,7 +65,7 @@ private slots:
         QCOMPARE(t.view.StateImage(t.root), 3);
         t.view.SetCheck(d, true);
         QCOMPARE(t.view.StateImage(t.root), 2);
-        XTreeItemSpec checked;
+        XTreeNewItem checked;
         checked.text = "e.jpg";
         checked.checked = true;
         t.view.InsertItem(checked, t.folder);
@@ -136,11 +136,11 @@ private slots:
         int loads = 0;
         view.SetChildrenLoader([&](HTREEITEM item) {
             ++loads;
-            std::vector<XTreeItemSpec> specs(3);
-            for (int i = 0; i < 3; ++i) specs[i].text = QString("f%1").arg(i);
-            view.InsertItems(specs, item);
+            std::vector<XTreeNewItem> newItems(3);
+            for (int i = 0; i < 3; ++i) newItems[i].text = QString("f%1").arg(i);
+            view.InsertItems(newItems, item);
         });
-        XTreeItemSpec folder;
+        XTreeNewItem folder;
         folder.text = "DCIM";
         folder.mayHaveChildren = true;
         HTREEITEM item = view.InsertItem(folder);
