@@ -4,7 +4,9 @@
 
 namespace tarnwell {
 
-void ScanSession::ResetReader() { reader = std::make_unique<FileReadSeek>(); }
+void ScanSession::ResetReader() {
+    reader = readerPrompter ? std::make_unique<FileReadSeek>(*readerPrompter) : std::make_unique<FileReadSeek>();
+}
 
 bool ScanSession::OpenReader(const std::string& path) {
     if (!reader) ResetReader();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/Prompter.h"
 #include "app/VolumeEntry.h"
 #include "device/readWriteInterface.h"
 
@@ -36,10 +37,16 @@ struct ScanSession {
     RecoveryMode recoveryMode = RecoveryMode::Standard;
     std::string maxFileSystems = "3";
 
+    // Where the readers made by ResetReader send their messages (null: the default).
+    Prompter* readerPrompter = nullptr;
+
     // Replaces the reader with a new, unopened one, as the drive page does on "Next".
     void ResetReader();
     // Opens the reader on path and records the device's sector count.
     bool OpenReader(const std::string& path);
+    // The device the selected volume is read from: its own device on the
+    // mounted-volume road, else the drive or image of devicePath.
+    std::string SourcePath() const { return volumeChosen ? selectedVolume.location : devicePath; }
 };
 
 }  // namespace tarnwell

@@ -139,7 +139,7 @@ bool ScanJob::RefuseWhileBusy() {
 
 bool ScanJob::StartSave(SaveRequest request, std::function<void(const SaveReport&)> done) {
     if (RefuseWhileBusy()) return false;
-    if (request.sourcePath.empty() && session_.reader) request.sourcePath = session_.devicePath;
+    if (request.sourcePath.empty()) request.sourcePath = session_.SourcePath();
     busy_ = true;
     Launch([this, request = std::move(request), done = std::move(done)] {
         SaveReport report = RunSave(*parser_, request, prompter_, progress_);
@@ -181,7 +181,7 @@ ExtractStatus ScanJob::SaveFile(RowId row, const std::string& outputFolder) {
     const bool tellPath = row_.kind == ParserKind::ExFat || row_.kind == ParserKind::Ext ||
                           row_.kind == ParserKind::HfsPlus;
     if (RefuseWhileBusy()) return ExtractStatus::WriteFailed;
-    return SaveOneFile(*parser_, row, outputFolder, session_.devicePath, prompter_, tellPath);
+    return SaveOneFile(*parser_, row, outputFolder, session_.SourcePath(), prompter_, tellPath);
 }
 
 }  // namespace tarnwell

@@ -1,0 +1,137 @@
+#include "app/CKorvaneApp.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QUrl>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/Artwork.h"
+#include "app/Physical_DriveDialog.h"
+#include "app/WizardPage.h"
+
+namespace tarnwell {
+
+WizardWindow::WizardWindow(CKorvaneApp& app) : app_(app) {
+    setObjectName("wizard");
+    setWindowTitle(kProductCaption);
+    setWindowIcon(art::AppIcon());
+    stack_ = new QStackedWidget;
+    setCentralWidget(stack_);
+    resize(780, 520);
+    qApp->installEventFilter(this);
+}
+
+void WizardWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();  // the answer decides; Yes ends the process itself
+    app_.RequestExit();
+}
+
+bool WizardWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Enter and Escape neither advance nor close a page.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (widget && widget->window() == this &&
+            (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+CKorvaneApp::CKorvaneApp() : CKorvaneApp(Options{}) {}
+
+CKorvaneApp::CKorvaneApp(Options options) : options_(std::move(options)), prompter_(options_.answerer) {
+    if (!options_.endProcess)
+        options_.endProcess = [](int code) {
+            std::fflush(nullptr);
+            std::_Exit(code);  // at once: workers are not waited for
+        };
+    if (!options_.openUrl)
+        options_.openUrl = [](const QString& url) {
+            if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
+        };
+    chooseImage = [this] {
+        return QFileDialog::getOpenFileName(window_.get(), "Open image", QString(),
+                                            "Disk images (*.img *.dd *.raw *.bin *.iso);;All files (*)");
+    };
+    chooseFolder = [this] { return QFileDialog::getExistingDirectory(window_.get(), "Please choose a folder."); };
+}
+
+CKorvaneApp::~CKorvaneApp() {
+    prompter_.Shutdown();
+    window_.reset();
+}
+
+bool CKorvaneApp::InitInstance() {
+    session.rootFolderName = "ROOT";
+    session.volumeChosen = false;
+    session.deviceSectorCount = 0;
+    session.readerPrompter = &prompter_;
+    lock_ = std::make_unique<InstanceLock>(options_.lockFolder);
+    if (!lock_->Acquired()) {
+        prompter_.Inform("Another instance of application is already running");
+        return false;
+    }
+    QCoreApplication::setOrganizationName("Tarnwell");
+    QCoreApplication::setApplicationName("TarnwellV21");
+    window_ = std::make_unique<WizardWindow>(*this);
+    session.driveFormatted = false;
+    auto* first = new Physical_DriveDialog(*this);
+    pages_[first->Kind()] = first;
+    window_->Stack()->addWidget(first);
+    prompter_.SetOwner(window_.get());
+    return true;
+}
+
+int CKorvaneApp::Run() {
+    if (!InitInstance()) return 1;
+    window_->show();
+    return QApplication::exec();
+}
+
+WizardPage* CKorvaneApp::Current() const {
+    return window_ ? qobject_cast<WizardPage*>(window_->Stack()->currentWidget()) : nullptr;
+}
+
+WizardPage* CKorvaneApp::Page(PageKind kind) const {
+    auto it = pages_.find(kind);
+    return it == pages_.end() ? nullptr : it->second.data();
+}
+
+bool CKorvaneApp::Open(WizardPage* from, WizardPage* next) {
+    if (!next) return false;
+    pages_[next->Kind()] = next;
+    next->parentPageKind = from->Kind();
+    next->SetParentPage(from);
+    window_->Stack()->addWidget(next);
+    window_->Stack()->setCurrentWidget(next);
+    return true;
+}
+
+void CKorvaneApp::Back(WizardPage* current) {
+    WizardPage* parent = current->ParentPage();
+    if (!parent || current->property("leaving").toBool()) return;  // freed once, however often Back is pressed
+    current->setProperty("leaving", true);
+    window_->Stack()->setCurrentWidget(parent);
+    auto it = pages_.find(current->Kind());
+    if (it != pages_.end() && it->second == current) pages_.erase(it);
+    window_->Stack()->removeWidget(current);
+    current->hide();
+    current->deleteLater();  // Back was pressed on this page: it goes after the click is done
+}
+
+void CKorvaneApp::RequestExit() {
+    if (!prompter_.AskYesNo("Do you want to Close Application ?")) return;
+    if (WizardPage* page = Current()) page->OnExit();
+    OpenProductWebPage();
+    options_.endProcess(0);
+}
+
+void CKorvaneApp::OpenProductWebPage() { options_.openUrl(kProductWebPage); }
+
+}  // namespace tarnwell

@@ -1,0 +1,31 @@
+#include "app/ImageSource.h"
+
+#include <vector>
+
+#include "device/FileReadSeek.h"
+#include "fs/DisplayText.h"
+#include "partition/BootSectors.h"
+
+namespace tarnwell {
+
+std::optional<VolumeEntry> ImageAsVolume(const std::string& path) {
+    // Read as the session's reader will read it: the bytes of the file as they are.
+    SilentPrompter quiet;
+    FileReadSeek reader(quiet);
+    if (!reader.Open(path)) return std::nullopt;
+    std::vector<std::uint8_t> head(4096);
+    reader.ReadAt(0, head.data(), head.size());
+    auto match = DetectSourceVolume(ByteView(head));
+    if (!match) return std::nullopt;
+
+    VolumeEntry entry;
+    entry.fileSystem = BootKindName(match->kind);
+    entry.rootPath = path;
+    entry.location = path;
+    entry.sizeText = MiBSizeText(reader.fileLength());
+    entry.sectorCount = reader.deviceSectorCount();
+    entry.foundBy = FoundBy::WholeSource;
+    return entry;
+}
+
+}  // namespace tarnwell

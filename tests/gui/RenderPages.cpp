@@ -1,0 +1,148 @@
+// Renders every wizard page to a PNG, for the README and for looking at the
+// pages without running the wizard: tarnwell-render-pages OUTPUT_FOLDER.
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSignalSpy>
+
+#include <cstdio>
+
+#include "GuiTestSupport.h"
+#include "app/CSysInfoAboutDlg.h"
+#include "app/DriveParsingModes.h"
+#include "app/ParceModeNtfsDlg.h"
+#include "app/PopulateDriveDlg.h"
+#include "support/TestImages.h"
+#include "app/Physical_DriveDialog.h"
+#include "app/VolumeOperations.h"
+#include "device/MemoryReader.h"
+#include "fs/DisplayText.h"
+#include "scan/VolumeScanDlg.h"
+
+using namespace tarnwell;
+using namespace tarnwell::test;
+
+namespace {
+// The fake tree with plausible times and attributes, for a picture worth showing.
+class PictureParser final : public FakeParser {
+public:
+    using FakeParser::FakeParser;
+    DetailTexts FormatTimes(RowId row) const override {
+        const int day = 1 + static_cast<int>(row % 27);
+        return {FormatDateTimeText(2024, 6, day, 9 + static_cast<int>(row % 9), 14), FormatDateText(2024, 7, 2),
+                FormatDateTimeText(2024, 6, day, 13 + static_cast<int>(row % 6), 41), "-A"};
+    }
+};
+
+bool Save(QWidget* w, const QString& folder, const char* name) {
+    QCoreApplication::processEvents();
+    const QString path = folder + "/" + name + ".png";
+    const bool ok = w->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication qt(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tarnwell-render-pages OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    TempDir machine;
+    DriveListRoots roots = FakeMachine(machine);
+    GuiHarness h(true, &roots);
+    CKorvaneApp& app = *h.app;
+    QWidget* window = app.Window();
+    window->resize(820, 560);
+    bool ok = true;
+
+    auto* drives = qobject_cast<Physical_DriveDialog*>(app.Page(PageKind::DriveSelection));
+    drives->AddImage("/home/user/images/camera-card.img");
+    drives->Tree()->setCurrentItem(drives->Tree()->topLevelItem(1)->child(0));
+    ok &= Save(window, out, "1-drive-selection");
+
+    auto* modes = new DriveParsingModes(app, "/dev/sdb");
+    app.Open(drives, modes);
+    modes->findChild<QRadioButton*>("advanceScan")->click();
+    modes->findChild<QCheckBox*>("customSetting")->click();
+    ok &= Save(window, out, "2-parsing-mode");
+    app.Back(modes);
+
+    const std::string disk = ImagePath("mbr-fat");
+    if (!disk.empty()) {
+        app.session.devicePath = disk;
+        app.session.partitionScanMode = PartitionScanMode::Standard;
+        auto* diskModes = new DriveParsingModes(app, disk);
+        app.Open(drives, diskModes);
+        auto* volumes = new PopulateDriveDlg(app);
+        app.Open(diskModes, volumes);
+        volumes->List()->setCurrentItem(volumes->List()->topLevelItem(1));
+        emit volumes->List()->itemClicked(volumes->List()->topLevelItem(1), 0);
+        ok &= Save(window, out, "2b-volume-list");
+        app.Back(volumes);
+        app.Back(diskModes);
+    }
+
+    VolumeEntry card;
+    card.fileSystem = "FAT32";
+    card.rootPath = "/media/user/CARD";
+    card.location = "/dev/sdb1";
+    card.sizeText = "30432  MB";
+    auto* info = new VolumeOperations(app, &card);
+    app.Open(drives, info);
+    ok &= Save(window, out, "3-volume-information");
+
+    app.session.selectedVolume = card;
+    auto* mode = new ParceModeNtfsDlg(app, PageKind::VolumeInformation);
+    app.Open(info, mode);
+    mode->findChild<QRadioButton*>("advanced")->click();
+    ok &= Save(window, out, "4-recovery-mode");
+    mode->findChild<QRadioButton*>("standard")->click();
+
+    app.session.reader = std::make_unique<MemoryReader>(std::vector<std::uint8_t>(4096));
+    h.plan = [](FakeParser& p) {
+        RowId dcim = p.Add(0, "DCIM", true);
+        RowId canon = p.Add(dcim, "100CANON", true);
+        for (int i = 1; i <= 9; ++i)
+            p.Add(canon, "IMG_000" + std::to_string(i) + ".JPG", false, std::string(200000 + i * 7919, 'x'), i % 4 == 0);
+        p.Add(canon, "MVI_0010.MOV", false, std::string(3 << 20, 'x'));
+        p.Add(dcim, "MISC", true);
+        RowId docs = p.Add(0, "Documents", true);
+        p.Add(docs, "report.pdf", false, std::string(90000, 'x'));
+        p.Add(docs, "notes.txt", false, "notes", true);
+        p.Add(0, "$RECYCLE.BIN", true);
+        p.Add(0, "autorun.inf", false, "[autorun]");
+    };
+    app.parserMaker = [&h](const std::string&, ParserLinks links) {
+        auto p = std::make_unique<PictureParser>(std::move(links));
+        h.plan(*p);
+        return p;
+    };
+    auto* results = new VolumeScanDlg(app);
+    QSignalSpy finished(results, &VolumeScanDlg::scanFinished);
+    app.Open(mode, results);
+    if (finished.isEmpty()) finished.wait(10000);
+    CXHtmlTree* tree = results->Tree();
+    HTREEITEM dcim = tree->Children(tree->GetRootItem()).front();
+    tree->Expand(dcim, CXHtmlTree::ExpandIt);
+    HTREEITEM canon = tree->Children(dcim).front();
+    tree->Expand(canon, CXHtmlTree::ExpandIt);
+    tree->SetCheck(tree->Children(canon)[1], true);
+    tree->SetCheck(tree->Children(canon)[2], true);
+    tree->SelectItem(canon);
+    emit tree->labelClicked(canon);
+    results->findChild<QLineEdit*>("outputFolder")->setText("/home/user/recovered");
+    ok &= Save(window, out, "5-results");
+
+    CSysInfoAboutDlg about(window);
+    about.resize(420, 240);
+    about.show();
+    ok &= Save(&about, out, "6-about");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,56 @@
+// The drive-letter road on the committed memory-card image with the real FAT
+// parser: from the drive page to files saved on disk.
+
+#include <QLineEdit>
+#include <QSignalSpy>
+
+#include <filesystem>
+
+#include "GuiTestSupport.h"
+#include "app/Physical_DriveDialog.h"
+#include "fs/ParserFactory.h"
+#include "scan/VolumeScanDlg.h"
+#include "support/TestImages.h"
+
+using namespace tarnwell;
+using namespace tarnwell::test;
+namespace fs = std::filesystem;
+
+class RoadTest : public QObject {
+    Q_OBJECT
+private slots:
+    void TheCardImageIsRecoveredThroughTheWizard() {
+        const std::string image = ImagePath("sample-card");
+        if (image.empty()) QSKIP("sample-card image not committed");
+        if (!MakeParser("FAT32", ParserLinks{})) QSKIP("no FAT32 parser in this build");
+        UnchangedGuard unchanged(image);
+        GuiHarness h;
+        h.app->parserMaker = nullptr;  // the real parsers
+        auto* drivePage = qobject_cast<Physical_DriveDialog*>(h.app->Page(PageKind::DriveSelection));
+        drivePage->AddImage(QString::fromStdString(image));
+        QTest::mouseClick(drivePage->NextButton(), Qt::LeftButton);  // volume information
+        QTest::mouseClick(h.app->Current()->NextButton(), Qt::LeftButton);  // recovery mode
+        QTest::mouseClick(h.app->Current()->NextButton(), Qt::LeftButton);  // results
+        auto* results = qobject_cast<VolumeScanDlg*>(h.app->Current());
+        QVERIFY(results);
+        QSignalSpy finished(results, &VolumeScanDlg::scanFinished);
+        QVERIFY(finished.count() > 0 || finished.wait(30000));
+        QCOMPARE(results->Job().Outcome(), ScanOutcome::Completed);
+        CXHtmlTree* tree = results->Tree();
+        HTREEITEM dcim = nullptr;
+        for (HTREEITEM c : tree->Children(tree->GetRootItem()))
+            if (tree->GetItemText(c) == "DCIM") dcim = c;
+        QVERIFY(dcim);
+        TempDir out;
+        results->findChild<QLineEdit*>("outputFolder")->setText(QString::fromStdString(out.path().string()));
+        tree->SelectItem(dcim);
+        QSignalSpy saved(results, &VolumeScanDlg::workFinished);
+        QTest::mouseClick(results->findChild<QPushButton*>("save"), Qt::LeftButton);
+        QVERIFY(saved.wait(30000));
+        QVERIFY(fs::file_size(out / "100CANON/IMG_0001.JPG") > 0);
+        QCOMPARE(h.Count("work done"), 1);
+    }
+};
+
+TARNWELL_QTEST_MAIN(RoadTest)
+#include "RoadTest.moc"
