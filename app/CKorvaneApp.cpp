@@ -64,6 +64,10 @@ CKorvaneApp::CKorvaneApp(Options options) : options_(std::move(options)), prompt
 
 CKorvaneApp::~CKorvaneApp() {
     prompter_.Shutdown();
+    // The newest page first: a later page's worker may still use the reader
+    // that the drive page frees when it goes.
+    if (window_)
+        for (int i = window_->Stack()->count() - 1; i >= 0; --i) delete window_->Stack()->widget(i);
     window_.reset();
 }
 
