@@ -12,7 +12,8 @@ std::optional<std::string> ParseRecycleIndex(ByteView b) {
         path = Utf16LeToUtf8(b, 24, 260);
     } else if (version == 2) {
         std::uint32_t units = b.Le32(24);
-        if (units == 0 || units > 32768) return std::nullopt;
+        // A length past the file's end says these bytes are no index file.
+        if (units == 0 || units > 32768 || !b.Has(28, 2 * std::size_t(units))) return std::nullopt;
         path = Utf16LeToUtf8(b, 28, units);
     } else {
         return std::nullopt;

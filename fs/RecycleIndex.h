@@ -5,12 +5,16 @@
 //   version 2: 8-byte version (2), size, time, 4-byte name length in units at
 //              24, path at 28
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
 #include "fs/ByteView.h"
 
 namespace tarnwell {
+
+// The largest "$I" file worth reading: a version 2 path of 32,767 units.
+inline constexpr std::size_t kMaxRecycleIndexBytes = 28 + 2 * 32768;
 
 // The former full path (UTF-8), or nothing when bytes are no index file.
 std::optional<std::string> ParseRecycleIndex(ByteView bytes);

@@ -1,5 +1,5 @@
 #pragma once
-// The parser of FAT12 and FAT16 volumes (Parts 5.1 to 5.3): the fixed root
+// The parser of FAT12 and FAT16 volumes: the fixed root
 // region after the tables, 12- or 16-bit table entries.
 
 #include "fs/fat/FatParser.h"

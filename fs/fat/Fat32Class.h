@@ -1,5 +1,5 @@
 #pragma once
-// The parser of FAT32 volumes (Parts 5.1 to 5.3): the root directory is the
+// The parser of FAT32 volumes: the root directory is the
 // chain of the boot sector's root cluster, table entries are 28 bits.
 
 #include "fs/fat/FatParser.h"

@@ -1,5 +1,5 @@
 #pragma once
-// Decoding the 32-byte slots of a FAT directory into rows (Part 5.2): short
+// Decoding the 32-byte slots of a FAT directory into rows: short
 // entries with the long name that belongs to them.
 //
 // Long-name slot layout:

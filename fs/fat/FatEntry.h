@@ -1,5 +1,5 @@
 #pragma once
-// The row table of the FAT parsers (Part 5.2): one row per directory entry
+// The row table of the FAT parsers: one row per directory entry
 // found, live or deleted, linked into a tree by index.
 //
 // Directory entry layout (32 bytes, little-endian):

@@ -1,4 +1,4 @@
-// Extraction of FAT files and the recycle-bin names (Part 5.3).
+// Extraction of FAT files and the recycle-bin names.
 //
 // A live file follows its chain; a deleted one, whose chain was freed, is read
 // as its start cluster and the free clusters after it, up to its size (the
@@ -10,7 +10,7 @@
 #include <map>
 
 #include "fs/fat/FatParser.h"
-#include "fs/fat/RecycleBin.h"
+#include "fs/RecycleIndex.h"
 
 namespace tarnwell {
 
@@ -119,13 +119,13 @@ void FatParser::RecoverRecycleNames(RowId folder) {
             continue;
         }
         std::string name = Trim(e.name);
-        if (!StartsNoCase(name, "$I") || e.fileSize < 28 || e.fileSize > kMaxRecycleInfoBytes) continue;
-        MemorySink sink(kMaxRecycleInfoBytes);
+        if (!StartsNoCase(name, "$I") || e.fileSize < 28 || e.fileSize > kMaxRecycleIndexBytes) continue;
+        MemorySink sink(kMaxRecycleIndexBytes);
         ExtractStatus status = ExtractData(r, sink);
         if (status == ExtractStatus::Failed || status == ExtractStatus::WriteFailed) continue;
-        auto path = RecycleInfoPath(sink.bytes);
+        auto path = ParseRecycleIndex(sink.bytes);
         if (!path) continue;
-        std::string leaf = RecycleLeafName(*path);
+        std::string leaf = WindowsFileName(*path);
         if (!leaf.empty()) names[name] = leaf;
     }
     for (const auto& [key, leaf] : names) {

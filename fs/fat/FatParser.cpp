@@ -99,7 +99,7 @@ bool FatParser::Scan(RecoveryMode mode) {
     LinkTree();
     Status("Creating Tree Structure....");
     Status("Tree Structure Created.");
-    // The recycle-bin name pass of the completion steps (Part 7.1), for every
+    // The recycle-bin name pass of the completion steps, for every
     // FAT kind: a FAT16 stick used on Windows has a recycle bin too.
     for (RowId r = FirstChild(Root()); r != kNoRow; r = NextSibling(r)) {
         const FatEntry& e = entries_[r];

@@ -1,5 +1,5 @@
 #pragma once
-// What Fat16Class (FAT12 and FAT16) and Fat32Class share (Parts 5.1 to 5.3):
+// What Fat16Class (FAT12 and FAT16) and Fat32Class share:
 // the boot sector, the table, the directory walk with deleted entries, the
 // tree, the detail texts, extraction and the recycle-bin names. The twins
 // differ only in the kinds they accept and the texts they show.
@@ -43,14 +43,14 @@ public:
     std::string FormatSize(RowId row) const override;
     ExtractStatus ExtractData(RowId row, FileSink& sink) override;
 
-    // The steps of the scan worker, in their order (Part 5.1, 5.2).
+    // The steps of the scan worker, in their order.
     void AttachReader();
     bool ReadBootSector();
     bool ReadFat();
     void FindEntries();
     std::uint32_t LinkTree();
     // Names the "$R" rows of a recycle-bin folder (and of its per-user
-    // subfolders) after the paths their "$I" rows record (Part 5.3).
+    // subfolders) after the paths their "$I" rows record.
     void RecoverRecycleNames(RowId folder);
 
     const std::vector<FatEntry>& Entries() const { return entries_; }

@@ -1,6 +1,6 @@
 #pragma once
-// The file allocation table, read once in large reads and looked up in memory
-// (Part 5.1). Entries are 12 bits on FAT12, 16 on FAT16 and 28 on FAT32 (the
+// The file allocation table, read once in large reads and looked up in memory.
+// Entries are 12 bits on FAT12, 16 on FAT16 and 28 on FAT32 (the
 // top four bits of a FAT32 entry are reserved and masked off).
 //
 //   value               meaning

@@ -1,4 +1,4 @@
-// The directory walk of the FAT parsers (Part 5.2), with the search for the
+// The directory walk of the FAT parsers, with the search for the
 // folders of an earlier file system on a formatted volume.
 
 #include <deque>

@@ -10,6 +10,7 @@
 
 #include "fs/TextEncoding.h"
 #include "fs/ntfs/Lznt1.h"
+#include "fs/RecycleIndex.h"
 #include "fs/ntfs/ntfs.h"
 
 namespace tarnwell {
@@ -311,18 +312,11 @@ ExtractStatus ntfs::ExtractData(RowId row, FileSink& sink) {
     }
 }
 
-// "$I" index files of the recycle bin: version 1 keeps the former path at 24
-// (up to 260 units), version 2 a length in units at 24 and the path at 28.
 namespace {
-std::string FormerName(ByteView i) {
-    std::uint64_t version = i.Le64(0);
-    std::string path;
-    if (version == 1)
-        path = Utf16LeToUtf8(i, 24, std::min<std::size_t>(260, i.size() >= 24 ? (i.size() - 24) / 2 : 0));
-    else if (version == 2)
-        path = Utf16LeToUtf8(i, 28, std::min<std::size_t>(i.Le32(24), i.size() >= 28 ? (i.size() - 28) / 2 : 0));
-    std::size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+// The name an "$I" index file records for its "$R" data file; empty when none.
+std::string FormerName(ByteView index) {
+    auto path = ParseRecycleIndex(index);
+    return path ? WindowsFileName(*path) : std::string();
 }
 }  // namespace
 

@@ -1,4 +1,4 @@
-// The FAT parsers on hand-made volumes: the corner cases of Parts 5.1 to 5.3
+// The FAT parsers on hand-made volumes: the corner cases of the boot sector, table, walk and extraction
 // and the faults issue 4 lists.
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
 #include "fs/fat/FatDirectory.h"
-#include "fs/fat/RecycleBin.h"
+#include "fs/RecycleIndex.h"
 #include "support/FatFixture.h"
 #include "support/TestImages.h"
 
@@ -498,9 +498,9 @@ TEST(RecycleBin, BothIndexVersions) {
     v1[0] = 1;
     auto p1 = utf16(u"C:\\Users\\x\\notes.txt");
     std::copy(p1.begin(), p1.end(), v1.begin() + 24);
-    ASSERT_TRUE(RecycleInfoPath(v1));
-    EXPECT_EQ(*RecycleInfoPath(v1), "C:\\Users\\x\\notes.txt");
-    EXPECT_EQ(RecycleLeafName(*RecycleInfoPath(v1)), "notes.txt");
+    ASSERT_TRUE(ParseRecycleIndex(v1));
+    EXPECT_EQ(*ParseRecycleIndex(v1), "C:\\Users\\x\\notes.txt");
+    EXPECT_EQ(WindowsFileName(*ParseRecycleIndex(v1)), "notes.txt");
 
     std::vector<std::uint8_t> v2(28, 0);
     v2[0] = 2;
@@ -509,14 +509,14 @@ TEST(RecycleBin, BothIndexVersions) {
     v2.insert(v2.end(), p2.begin(), p2.end());
     v2.push_back(0);
     v2.push_back(0);
-    ASSERT_TRUE(RecycleInfoPath(v2));
-    EXPECT_EQ(RecycleLeafName(*RecycleInfoPath(v2)), "Sommer 2023.jpg");
+    ASSERT_TRUE(ParseRecycleIndex(v2));
+    EXPECT_EQ(WindowsFileName(*ParseRecycleIndex(v2)), "Sommer 2023.jpg");
 
     v2[24] = 200;  // longer than the file
-    EXPECT_FALSE(RecycleInfoPath(v2));
+    EXPECT_FALSE(ParseRecycleIndex(v2));
     v2[0] = 3;
-    EXPECT_FALSE(RecycleInfoPath(v2));
-    EXPECT_EQ(RecycleLeafName("plain"), "plain");
+    EXPECT_FALSE(ParseRecycleIndex(v2));
+    EXPECT_EQ(WindowsFileName("plain"), "plain");
 }
 
 }  // namespace
