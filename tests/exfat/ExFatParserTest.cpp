@@ -91,8 +91,10 @@ protected:
     void SetUp() override {
         image = test::ImagePath("exfat-4k");
         if (image.empty()) GTEST_SKIP() << "image not committed";
-        std::ifstream in(image, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), {});
+        std::ifstream in(image, std::ios::binary | std::ios::ate);
+        bytes.resize(static_cast<std::size_t>(in.tellg()));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     // Parses bytes (patched or not) in memory.
     std::unique_ptr<Fat64Class> Parse(std::vector<std::uint8_t> b) {

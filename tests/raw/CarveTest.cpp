@@ -161,8 +161,11 @@ TEST(Carve, StopEndsTheRunAndKeepsWhatWasFound) {
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::ifstream in(p, std::ios::binary | std::ios::ate);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 struct Planted {
