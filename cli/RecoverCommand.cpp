@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -29,6 +30,7 @@ struct RecoverOptions {
     std::string path;
     std::string match;
     bool noDeleted = false;
+    std::string domainOut;
 };
 
 bool SameNoCase(const std::string& a, const std::string& b) {
@@ -206,7 +208,16 @@ int RunRecover(const RecoverOptions& o) {
     std::uint64_t bad = s.reader->FailedSectors();
     if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));
     if (r.stopped) std::fprintf(stderr, "stopped: the files written so far are kept\n");
-    bool errorsSeen = r.failed > 0 || writer.FilesFailed() > 0 || bad > 0 || r.stopped || s.stopped;
+    bool domainFailed = false;
+    if (s.recorder) {
+        std::ofstream domain(o.domainOut);
+        domain << s.recorder->DomainMapfile();
+        domain.close();
+        domainFailed = !domain;
+        if (domainFailed) std::fprintf(stderr, "cannot write the domain mapfile %s\n", o.domainOut.c_str());
+    }
+    bool errorsSeen =
+        r.failed > 0 || writer.FilesFailed() > 0 || bad > 0 || r.stopped || s.stopped || domainFailed;
     return errorsSeen ? kExitErrors : kExitOk;
 }
 
@@ -220,7 +231,13 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--path", o->path, "Only this folder's contents, or this file (\"/\"-separated, from the root)");
     cmd->add_option("--match", o->match, "Only files whose names match this regular expression (any case)");
     cmd->add_flag("--no-deleted", o->noDeleted, "Leave deleted files and folders out");
-    cmd->callback([o, &exitCode] { exitCode = RunRecover(*o); });
+    cmd->add_option("--domain-out", o->domainOut,
+                    "Write a ddrescue domain mapfile of the sectors this run read (metadata and the chosen "
+                    "files), for `ddrescue --domain-mapfile`");
+    cmd->callback([o, &exitCode] {
+        o->scan.recordReads = !o->domainOut.empty();
+        exitCode = RunRecover(*o);
+    });
 }
 
 }  // namespace tarnwell::cli

@@ -37,6 +37,11 @@ int OpenAndScan(const ScanOptions& o, ScannedVolume& s) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return kExitUsage;
     }
+    if (o.recordReads) {
+        auto recorder = std::make_unique<RecordingReader>(std::move(s.session.reader));
+        s.recorder = recorder.get();
+        s.session.reader = std::move(recorder);
+    }
     s.reader = s.session.reader.get();
     s.session.devicePath = o.source;
     s.session.deviceSectorCount = s.reader->deviceSectorCount();

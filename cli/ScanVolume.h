@@ -13,6 +13,7 @@
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
 #include "fs/FileSystemParser.h"
+#include "device/DdrescueMap.h"
 #include "scan/ScanJob.h"
 
 namespace tarnwell::cli {
@@ -23,6 +24,7 @@ struct ScanOptions {
     std::string mode = "standard";  // standard | deep | advanced
     bool formatted = false;          // "Is Drive Formated..?"
     std::string mapfile;             // ddrescue mapfile of the SOURCE
+    bool recordReads = false;        // remember the sectors read, for a domain mapfile
 };
 
 // SOURCE, the VOLUME options, --mode and --formatted.
@@ -35,6 +37,7 @@ struct ScannedVolume {
     TerminalProgress progress;
     ScanSession session;                 // owns the reader
     readWriteInterface* reader = nullptr;
+    RecordingReader* recorder = nullptr;  // set when the options ask to record reads
     JobControl control;                  // Ctrl-C, for the scan and what follows
     VolumeEntry volume;
     std::unique_ptr<ScanJob> job;
