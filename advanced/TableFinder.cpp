@@ -154,6 +154,7 @@ void TableFinder::Pass(std::size_t maxTables, std::size_t maxHeaps, TableCandida
     std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, volumeSize_)));
     progress_.SetRange(0, 1000);
     std::uint64_t found = 0;
+    bool tableSeen = false;
     for (std::uint64_t p = 0; p < volumeSize_;) {
         if (out.tables.size() >= maxTables && (!heaps || out.heaps.size() >= maxHeaps)) break;
         if (control_ != nullptr && !control_->Checkpoint()) {
@@ -167,12 +168,15 @@ void TableFinder::Pass(std::size_t maxTables, std::size_t maxHeaps, TableCandida
         out.bytesRead += n;
         for (std::size_t at = 0; at + 8 <= n; at += 512) {
             const std::uint8_t* s = block.data() + at;
-            if (out.tables.size() < maxTables && MatchesTableSignature(kind_, s)) {
+            if (MatchesTableSignature(kind_, s)) {
+                tableSeen = true;
+                if (out.tables.size() >= maxTables) continue;
                 out.tables.push_back(p + at);
                 char text[48];
                 std::snprintf(text, sizeof text, "found fat entry  %llu ", static_cast<unsigned long long>(++found));
                 progress_.SetStatus(text);
-            } else if (heaps && out.heaps.size() < maxHeaps && MatchesHeapSignature(s)) {
+            } else if (heaps && tableSeen && out.heaps.size() < maxHeaps && MatchesHeapSignature(s)) {
+                // The heap follows the table: FF runs of the boot region are no heap.
                 out.heaps.push_back(p + at);
             }
         }
