@@ -23,6 +23,7 @@ struct ScanOptions {
     std::string mode = "standard";  // standard | deep | advanced
     bool formatted = false;          // "Is Drive Formated..?"
     std::string mapfile;             // ddrescue mapfile of the SOURCE
+    AdvancedChoice advanced;         // --max, --table, --cluster, --heap
 };
 
 // SOURCE, the VOLUME options, --mode and --formatted.
