@@ -80,7 +80,7 @@ public:
     std::vector<std::uint64_t> FindHeapOffsets(int maximum);
 
     // Bytes per read.
-    static constexpr std::size_t kBlock = 8u << 20;
+    static constexpr std::size_t kBlock = 1u << 20;  // stays in cache while it is searched
 
 private:
     void Pass(std::size_t maxTables, std::size_t maxHeaps, TableCandidates& out);
