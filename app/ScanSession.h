@@ -15,6 +15,15 @@ namespace tarnwell {
 enum class PartitionScanMode : int { Standard = 1, Advanced = 2 };
 enum class RecoveryMode : int { Standard = 1, Advanced = 2, Deep = 3 };
 
+// The advanced mode's picks: at most max candidates are searched (below 1: 3),
+// then the entries numbered table, cluster and heap of the lists are taken.
+struct AdvancedChoice {
+    int max = 3;
+    int table = 0;
+    int cluster = 0;
+    int heap = 0;
+};
+
 inline constexpr const char* kProductCaption = "Tarnwell v21.04";
 
 struct ScanSession {
@@ -36,6 +45,7 @@ struct ScanSession {
     VolumeEntry selectedVolume;
     RecoveryMode recoveryMode = RecoveryMode::Standard;
     std::string maxFileSystems = "3";
+    AdvancedChoice advanced;
 
     // Where the readers made by ResetReader send their messages (null: the default).
     Prompter* readerPrompter = nullptr;

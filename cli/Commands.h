@@ -18,5 +18,6 @@ void AddVolumesCommand(CLI::App& app, int& exitCode);
 void AddListCommand(CLI::App& app, int& exitCode);
 void AddSearchCommand(CLI::App& app, int& exitCode);
 void AddRecoverCommand(CLI::App& app, int& exitCode);
+void AddCandidatesCommand(CLI::App& app, int& exitCode);
 
 }  // namespace tarnwell::cli

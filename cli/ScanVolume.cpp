@@ -30,6 +30,14 @@ void AddScanOptions(CLI::App* command, ScanOptions& o) {
     command->add_flag("--formatted", o.formatted,
                       "The volume was formatted since the lost files were written: also search it for the "
                       "folders of the earlier file system");
+    // The advanced mode's picks: indices into the lists `tarnwell candidates` prints.
+    command->add_option("--max", o.advanced.max, "Advanced: at most N table candidates (below 1: 3)");
+    command->add_option("--table", o.advanced.table, "Advanced: the table candidate to use (index)")
+        ->check(CLI::NonNegativeNumber);
+    command->add_option("--cluster", o.advanced.cluster, "Advanced: the cluster size to use (index)")
+        ->check(CLI::NonNegativeNumber);
+    command->add_option("--heap", o.advanced.heap, "Advanced: the exFAT heap candidate to use (index)")
+        ->check(CLI::NonNegativeNumber);
 }
 
 int OpenAndScan(const ScanOptions& o, ScannedVolume& s) {
@@ -54,6 +62,7 @@ int OpenAndScan(const ScanOptions& o, ScannedVolume& s) {
     s.session.selectedVolume = s.volume;
     s.session.recoveryMode = ModeOf(o.mode);
     s.session.driveFormatted = o.formatted;
+    s.session.advanced = o.advanced;
 
     s.job = std::make_unique<ScanJob>(s.session, s.progress, s.prompter);
     InterruptGuard guard(s.control);

@@ -25,6 +25,7 @@ struct ScanOptions {
     bool formatted = false;          // "Is Drive Formated..?"
     std::string mapfile;             // ddrescue mapfile of the SOURCE
     bool recordReads = false;        // remember the sectors read, for a domain mapfile
+    AdvancedChoice advanced;         // --max, --table, --cluster, --heap
 };
 
 // SOURCE, the VOLUME options, --mode and --formatted.

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     tarnwell::cli::AddListCommand(app, exitCode);
     tarnwell::cli::AddSearchCommand(app, exitCode);
     tarnwell::cli::AddRecoverCommand(app, exitCode);
+    tarnwell::cli::AddCandidatesCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);

@@ -32,6 +32,7 @@ struct ParserLinks {
     JobControl* control = nullptr;    // Stop and Pause; may be null
     bool driveFormatted = false;      // "Is Drive Formated..?"
     std::string rootFolderName = "ROOT";
+    AdvancedChoice advanced;
 };
 
 // The four texts of the detail list.

@@ -49,6 +49,7 @@ bool ScanJob::Start() {
     links.control = &control_;
     links.driveFormatted = session_.driveFormatted;
     links.rootFolderName = session_.rootFolderName;
+    links.advanced = session_.advanced;
     parser_ = maker_(row_.parserName, links);
     if (!parser_) {
         prompter_.Inform(std::string("not a valid drive.") + " (" + ParserKindName(row_.kind) +

@@ -81,10 +81,11 @@ bool FatParser::ReadFat() {
 }
 
 bool FatParser::Scan(RecoveryMode mode) {
+    if (mode == RecoveryMode::Advanced) return ScanAdvanced();
     if (mode != RecoveryMode::Standard) {
         std::string kinds = std::string(kindText_) == "Fat32" ? "FAT32" : "FAT12 and FAT16";
         links_.prompter->Inform(std::string(mode == RecoveryMode::Deep ? "The deep scan" : "The advanced scan") +
-                                " is not available for " + kinds + " volumes yet; only the standard scan reads them.");
+                                " is not available for " + kinds + " volumes yet; the standard and advanced scans read them.");
         return false;
     }
     AttachReader();

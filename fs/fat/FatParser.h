@@ -79,6 +79,8 @@ private:
     };
 
     bool Fat32() const { return boot_.kind == FatKind::Fat32; }
+    bool ScanAdvanced();
+    bool ChooseGeometry(std::string& problem);
     std::uint64_t MaxDirClusters() const;
     void ReadRoot();
     void ReadFolder(const FolderJob& job, std::deque<FolderJob>& live, std::deque<FolderJob>& deferred);
@@ -107,6 +109,7 @@ private:
     std::uint64_t rejectedFolders_ = 0;
     std::uint64_t foldersDone_ = 0, foldersQueued_ = 0;
     bool stopped_ = false;
+    bool advanced_ = false;  // geometry from the finders: every unread cluster may be a lost folder
     std::vector<std::uint8_t> io_;  // extraction buffer, kept between files
 };
 

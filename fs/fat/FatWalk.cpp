@@ -54,7 +54,7 @@ void FatParser::FindEntries() {
     dirSeen_.assign(table_.Limit(), false);
     links_.progress->SetRange(0, 1000);
     ReadRoot();
-    if (links_.driveFormatted && !stopped_) FindLostFolders();
+    if ((links_.driveFormatted || advanced_) && !stopped_) FindLostFolders();
 }
 
 void FatParser::ReadRoot() {
@@ -226,7 +226,7 @@ void FatParser::FindLostFolders() {
                               std::size_t(n) * clusterSize_);
         for (std::uint32_t k = 0; k < n; ++k) {
             auto cl = static_cast<std::uint32_t>(c + k);
-            if (dirSeen_[cl] || table_.InUse(cl)) continue;
+            if (dirSeen_[cl] || (!advanced_ && table_.InUse(cl))) continue;
             ByteView view = ByteView(buffer).Sub(std::size_t(k) * clusterSize_, clusterSize_);
             if (!IsDirectoryHead(view, cl)) continue;
             heads.push_back(cl);
@@ -252,7 +252,12 @@ void FatParser::FindLostFolders() {
     for (int pass = 0; pass < 2 && !stopped_; ++pass) {
         for (std::uint32_t h : heads) {
             if (dirSeen_[h] || (pass == 0 && claimed[h])) continue;
-            deferred.push_back({orphanRow, h, true, true, true});
+            // A live folder whose parent is lost (advanced mode) is read along
+            // its chain; a folder in free clusters as salvage.
+            if (table_.InUse(h))
+                live.push_back({orphanRow, h, false, false, true});
+            else
+                deferred.push_back({orphanRow, h, true, true, true});
             ++foldersQueued_;
             RunJobs(live, deferred);
             if (stopped_) break;

@@ -52,8 +52,9 @@ bool ntfs::Scan(RecoveryMode mode) {
             Status(" scanning for mft entries in deep mode ....");
             DeepScanRecords();
         } else if (mode == RecoveryMode::Advanced) {
-            if (mftCandidates.empty()) FindMftCandidates(1);
-            ok = UseMftCandidate(chosenCandidate.value_or(0));
+            if (mftCandidates.empty())
+                FindMftCandidates(static_cast<std::uint64_t>(links_.advanced.max < 1 ? 3 : links_.advanced.max));
+            ok = UseMftCandidate(chosenCandidate.value_or(static_cast<std::size_t>(std::max(0, links_.advanced.table))));
             if (ok) ReadMftRecords();
         } else {
             Status(" ParsingBasedOnMFT is going on....");

@@ -247,8 +247,10 @@ TEST(FatCommands, ModesItCannotRunAndSourcesThatAreNoVolume) {
     auto deep = test::RunCli({"list", image, "--mode", "deep"});
     EXPECT_EQ(deep.exitCode, 2);
     EXPECT_NE(deep.err.find("not available"), std::string::npos) << deep.err;
+    // The advanced scan runs on FAT now (tests/advanced); on an intact card it lists the same folders.
     auto advanced = test::RunCli({"list", image, "--mode", "advanced"});
-    EXPECT_EQ(advanced.exitCode, 2);
+    EXPECT_EQ(advanced.exitCode, 0) << advanced.err;
+    EXPECT_NE(advanced.out.find("DCIM/"), std::string::npos) << advanced.out;
 
     test::TempDir dir;
     dir.Write("zeros.img", std::string(1 << 16, '\0'));

@@ -1,0 +1,215 @@
+#include "advanced/TableFinder.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "fs/ByteView.h"
+#include "partition/BootSectors.h"
+#include "partition/FatBootSector.h"
+
+namespace tarnwell {
+
+namespace {
+
+bool Media(std::uint8_t b) { return b == 0xF0 || b >= 0xF8; }
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+bool ReadSector(readWriteInterface& reader, std::uint64_t at, std::uint64_t volumeSize, std::vector<std::uint8_t>& s) {
+    s.assign(kSectorSize, 0);
+    if (at + kSectorSize > volumeSize) return false;
+    return reader.ReadAt(static_cast<std::int64_t>(at), s.data(), s.size());
+}
+
+// Sectors per cluster in 512-byte sectors; 0 when not a power of two up to 128.
+std::uint32_t In512(std::uint64_t clusterBytes) {
+    if (clusterBytes < 512 || clusterBytes % 512 != 0) return 0;
+    std::uint64_t n = clusterBytes / 512;
+    return (n & (n - 1)) == 0 && n <= 128 ? static_cast<std::uint32_t>(n) : 0;
+}
+
+bool FatHint(ByteView s, TableKind kind, BootHint& hint) {
+    auto p = ParseFatBootSector(s);
+    if (!p) return false;
+    bool fat32 = p->kind == FatKind::Fat32;
+    if (fat32 != (kind == TableKind::Fat32)) return false;
+    hint.sectorsPerCluster = In512(std::uint64_t(p->bytesPerSector) * p->sectorsPerCluster);
+    hint.fatOffset = p->FatOffset();
+    return hint.sectorsPerCluster != 0;
+}
+
+bool ExFatHint(ByteView s, BootHint& hint) {
+    if (!TestExFatBootSector(s)) return false;
+    unsigned bps = s.U8(108), spc = s.U8(109);
+    if (bps < 9 || bps > 12 || bps + spc > 25) return false;
+    hint.clusterShift = static_cast<int>(bps + spc - 9);
+    hint.fatOffset = std::uint64_t(s.Le32(80)) << bps;
+    hint.heapOffset = std::uint64_t(s.Le32(88)) << bps;
+    return true;
+}
+
+bool NtfsHint(ByteView s, BootHint& hint) {
+    if (!TestNtfsBootSector(s, true)) return false;
+    std::uint64_t bps = s.Le16(0x0B);
+    std::uint8_t raw = s.U8(0x0D);
+    std::uint64_t spc = raw <= 0x80 ? raw : (raw >= 0xE0 ? (std::uint64_t(1) << (256 - raw)) : 0);
+    hint.sectorsPerCluster = In512(bps * spc);
+    return hint.sectorsPerCluster != 0;
+}
+
+void PushUnique(std::vector<std::uint32_t>& list, std::uint32_t v) {
+    if (std::find(list.begin(), list.end(), v) == list.end()) list.push_back(v);
+}
+
+}  // namespace
+
+bool TableKindForName(const std::string& name, TableKind& kind) {
+    std::string n = Lower(name);
+    if (n == "ntfs") kind = TableKind::Ntfs;
+    else if (n == "fat32") kind = TableKind::Fat32;
+    else if (n == "fat16" || n == "fat") kind = TableKind::Fat16;
+    else if (n == "fat12") kind = TableKind::Fat12;
+    else if (n == "fat64" || n == "exfat") kind = TableKind::ExFat;
+    else return false;
+    return true;
+}
+
+BootHint ReadBootHint(readWriteInterface& reader, std::uint64_t volumeSize, TableKind kind) {
+    std::vector<std::uint64_t> places{0};
+    switch (kind) {
+        case TableKind::Fat32: places.push_back(6 * 512); break;
+        case TableKind::ExFat: places.push_back(12 * 512); places.push_back(12 * 4096); break;
+        case TableKind::Ntfs:
+            if (volumeSize >= 2 * kSectorSize) places.push_back(volumeSize / kSectorSize * kSectorSize - kSectorSize);
+            break;
+        default: break;  // FAT12/16 keep no backup
+    }
+    std::vector<std::uint8_t> s;
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        BootHint hint;
+        if (!ReadSector(reader, places[i], volumeSize, s)) continue;
+        bool ok = kind == TableKind::ExFat ? ExFatHint(s, hint)
+                  : kind == TableKind::Ntfs ? NtfsHint(s, hint)
+                                            : FatHint(s, kind, hint);
+        if (!ok) continue;
+        hint.source = i == 0 ? BootSource::Primary : BootSource::Backup;
+        hint.at = places[i];
+        return hint;
+    }
+    return {};
+}
+
+bool MatchesTableSignature(TableKind kind, const std::uint8_t* p) {
+    ByteView v(p, 8);
+    std::uint32_t w0 = v.Le32(0), w1 = v.Le32(4);
+    // Inside a table, runs of end-of-chain marks read as media FF; a table whose
+    // first four entries are all FF is given up for them.
+    if (kind != TableKind::ExFat && MatchesHeapSignature(p)) return false;
+    switch (kind) {
+        case TableKind::Fat12: return Media(p[0]) && p[1] == 0xFF && p[2] == 0xFF;
+        case TableKind::Fat16: return Media(p[0]) && p[1] == 0xFF && (v.Le16(2) & 0x3FFF) == 0x3FFF;
+        case TableKind::Fat32:
+            return Media(p[0]) && (w0 & 0x0FFFFF00) == 0x0FFFFF00 && (w1 & 0x03FFFFFF) == 0x03FFFFFF;
+        case TableKind::ExFat: return w0 == 0xFFFFFFF8 && w1 == 0xFFFFFFFF;
+        case TableKind::Ntfs: return false;
+    }
+    return false;
+}
+
+bool MatchesHeapSignature(const std::uint8_t* p) {
+    return std::all_of(p, p + 8, [](std::uint8_t b) { return b == 0xFF; });
+}
+
+std::vector<std::uint32_t> ClusterSizeList(TableKind kind, const BootHint& boot) {
+    std::vector<std::uint32_t> list;
+    if (kind == TableKind::ExFat) {
+        if (boot.source != BootSource::None && boot.clusterShift >= 0 && boot.clusterShift <= 16)
+            list.push_back(static_cast<std::uint32_t>(boot.clusterShift));
+        for (std::uint32_t s : {8u, 9u, 10u, 11u}) PushUnique(list, s);
+        for (std::uint32_t s = 0; s <= 16; ++s) PushUnique(list, s);
+        return list;
+    }
+    if (boot.source != BootSource::None && boot.sectorsPerCluster != 0) list.push_back(boot.sectorsPerCluster);
+    std::vector<std::uint32_t> usual;
+    switch (kind) {
+        case TableKind::Ntfs: usual = {8, 4, 2, 16, 32, 64}; break;
+        case TableKind::Fat32: usual = {2, 4, 16, 32, 64, 8}; break;
+        default: usual = {4, 8, 16, 2, 32, 64, 128}; break;
+    }
+    for (std::uint32_t s : usual) PushUnique(list, s);
+    for (std::uint32_t s = 1; s <= 128; s *= 2) PushUnique(list, s);
+    return list;
+}
+
+TableFinder::TableFinder(readWriteInterface& reader, std::uint64_t volumeSize, TableKind kind,
+                         ProgressSink& progress, JobControl* control)
+    : reader_(reader), volumeSize_(volumeSize), kind_(kind), progress_(progress), control_(control) {}
+
+void TableFinder::Pass(std::size_t maxTables, std::size_t maxHeaps, TableCandidates& out) {
+    const bool heaps = kind_ == TableKind::ExFat && maxHeaps > 0;
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, volumeSize_)));
+    progress_.SetRange(0, 1000);
+    std::uint64_t found = 0;
+    bool tableSeen = false;
+    for (std::uint64_t p = 0; p < volumeSize_;) {
+        if (out.tables.size() >= maxTables && (!heaps || out.heaps.size() >= maxHeaps)) break;
+        if (control_ != nullptr && !control_->Checkpoint()) {
+            out.stopped = true;
+            break;
+        }
+        progress_.SetPosition(static_cast<std::int64_t>(p * 1000 / volumeSize_));
+        // Nothing past the volume's end: the next volume's table is not this one's.
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), volumeSize_ - p));
+        reader_.ReadAt(static_cast<std::int64_t>(p), block.data(), n);  // unreadable bytes come back zero
+        out.bytesRead += n;
+        for (std::size_t at = 0; at + 8 <= n; at += 512) {
+            const std::uint8_t* s = block.data() + at;
+            if (MatchesTableSignature(kind_, s)) {
+                tableSeen = true;
+                if (out.tables.size() >= maxTables) continue;
+                out.tables.push_back(p + at);
+                char text[48];
+                std::snprintf(text, sizeof text, "found fat entry  %llu ", static_cast<unsigned long long>(++found));
+                progress_.SetStatus(text);
+            } else if (heaps && tableSeen && out.heaps.size() < maxHeaps && MatchesHeapSignature(s)) {
+                // The heap follows the table: FF runs of the boot region are no heap.
+                out.heaps.push_back(p + at);
+            }
+        }
+        p += n;
+    }
+    progress_.SetPosition(1000);
+}
+
+TableCandidates TableFinder::Find(int maximum) {
+    const std::size_t n = static_cast<std::size_t>(CandidateLimit(maximum));
+    TableCandidates out;
+    out.boot = ReadBootHint(reader_, volumeSize_, kind_);
+    if (kind_ != TableKind::Ntfs) Pass(n, n, out);
+    out.clusterSizes = ClusterSizeList(kind_, out.boot);
+    // The boot's heap goes before the found ones, not over the first.
+    if (kind_ == TableKind::ExFat && out.boot.source != BootSource::None && out.boot.heapOffset > 0) {
+        auto it = std::find(out.heaps.begin(), out.heaps.end(), out.boot.heapOffset);
+        if (it != out.heaps.end()) out.heaps.erase(it);
+        out.heaps.insert(out.heaps.begin(), out.boot.heapOffset);
+    }
+    return out;
+}
+
+std::vector<std::uint64_t> TableFinder::FindFatTables(int maximum) {
+    TableCandidates out;
+    Pass(static_cast<std::size_t>(CandidateLimit(maximum)), 0, out);
+    return out.tables;
+}
+
+std::vector<std::uint64_t> TableFinder::FindHeapOffsets(int maximum) {
+    TableCandidates out;
+    Pass(0, static_cast<std::size_t>(CandidateLimit(maximum)), out);
+    return out.heaps;
+}
+
+}  // namespace tarnwell

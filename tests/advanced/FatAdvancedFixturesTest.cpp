@@ -1,0 +1,78 @@
+// Hand-made volumes with their boot sector gone: loops in the folder tree and
+// in a chain end the advanced scan, and a boot sector with absurd values is no
+// cause for an unbounded allocation.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "device/MemoryReader.h"
+#include "fs/ParserFactory.h"
+#include "support/FatFixture.h"
+#include "support/ImageListing.h"
+
+namespace tarnwell {
+namespace {
+
+std::map<std::string, test::Listed> Advanced(std::vector<std::uint8_t> bytes, const char* kind, int cluster,
+                                             bool& ran) {
+    MemoryReader reader(std::move(bytes));
+    RecordingPrompter prompter;
+    ParserLinks links;
+    links.reader = &reader;
+    links.prompter = &prompter;
+    links.volume.fileSystem = kind;
+    links.volume.sectorCount = reader.deviceSectorCount();
+    links.advanced.cluster = cluster;
+    auto parser = MakeParser(kind, links);
+    ran = parser && parser->Scan(RecoveryMode::Advanced);
+    return ran ? test::ListParser(*parser) : std::map<std::string, test::Listed>{};
+}
+
+constexpr int kOneSectorFat32 = 6;  // index of 1 in the FAT32 cluster list without a boot sector
+
+TEST(AdvancedFatFixtures, ADirectoryLoopAndAChainLoopEndTheScan) {
+    // Root at cluster 2: without a boot sector that is where it is looked for.
+    test::FatFixture f = test::FatFixture::Fat32(2);
+    // ROOT/A (6) holds B (7), whose own entry leads back to A: a loop of folders.
+    f.Entry(f.RootOffset(), "A", 0x10, 6, 0);
+    f.Chain({6});
+    f.Dots(6, 0);
+    f.Entry(f.ClusterOffset(6) + 64, "B", 0x10, 7, 0);
+    f.Chain({7});
+    f.Dots(7, 6);
+    f.Entry(f.ClusterOffset(7) + 64, "BACK", 0x10, 6, 0);
+    // ROOT/C's chain runs 8 -> 9 -> 8.
+    f.Entry(f.RootOffset() + 32, "C", 0x10, 8, 0);
+    f.Dots(8, 0);
+    f.SetFat(8, 9);
+    f.SetFat(9, 8);
+    f.Entry(f.RootOffset() + 64, "F       TXT", 0x20, 10, 100);
+    f.Chain({10});
+    std::memset(f.bytes.data(), 0, 512);
+
+    bool ran = false;
+    auto listed = Advanced(f.bytes, "FAT32", kOneSectorFat32, ran);
+    ASSERT_TRUE(ran);
+    EXPECT_TRUE(listed.count("A/B"));
+    EXPECT_TRUE(listed.count("C"));
+    EXPECT_TRUE(listed.count("F.TXT"));
+}
+
+TEST(AdvancedFatFixtures, AHugeFat16GeometryInTheBootSectorIsBounded) {
+    test::FatFixture f = test::FatFixture::Fat16();
+    f.Entry(f.RootOffset(), "F       TXT", 0x20, 2, 10);
+    f.Chain({2});
+    // Every size field at its largest: the boot sector still parses as none.
+    f.Put(0x11, 0xFFFF, 2);
+    f.Put(0x16, 0xFFFF, 2);
+    f.Put(0x20, 0xFFFFFFFF, 4);
+    bool ran = false;
+    auto listed = Advanced(f.bytes, "FAT16", 7, ran);  // index 7: one sector per cluster
+    ASSERT_TRUE(ran);
+    // The two tables' spacing places the root, not the boot's absurd sizes.
+    EXPECT_TRUE(listed.count("F.TXT"));
+}
+
+}  // namespace
+}  // namespace tarnwell

@@ -1,0 +1,146 @@
+// The advanced scan of FAT volumes on damaged copies of the committed images:
+// what `fls -r -p` lists on the original is listed, under its path, or under
+// "ORPHAN ENTRY" once its folder is lost, with the original's bytes.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "device/MemoryReader.h"
+#include "fs/ParserFactory.h"
+#include "fs/fat/FatParser.h"
+#include "partition/FatBootSector.h"
+#include "support/ImageListing.h"
+#include "support/TestImages.h"
+
+namespace tarnwell {
+namespace {
+
+class StringSink final : public FileSink {
+public:
+    bool Write(const void* data, std::size_t size) override {
+        bytes.append(static_cast<const char*>(data), size);
+        return true;
+    }
+    std::string bytes;
+};
+
+std::string Bytes(FileSystemParser& parser, RowId row) {
+    StringSink sink;
+    parser.ExtractData(row, sink);
+    return sink.bytes;
+}
+
+enum class Damage { Boot, BootAndBackup, FirstTable, RootCluster };
+
+struct ScanCase {
+    const char* image;
+    const char* kind;  // the parser's name
+    Damage damage;
+    int table;    // the table candidate to pick
+    int cluster;  // the cluster size to pick (index)
+};
+
+std::unique_ptr<FileSystemParser> Parse(MemoryReader& reader, RecordingPrompter& prompter, const char* kind,
+                                        RecoveryMode mode, int table, int cluster) {
+    ParserLinks links;
+    links.reader = &reader;
+    links.prompter = &prompter;
+    links.volume.fileSystem = kind;
+    links.volume.sectorCount = reader.deviceSectorCount();
+    links.advanced.table = table;
+    links.advanced.cluster = cluster;
+    auto parser = MakeParser(kind, links);
+    if (parser && !parser->Scan(mode)) parser.reset();
+    return parser;
+}
+
+class FatAdvancedScan : public ::testing::TestWithParam<ScanCase> {};
+
+TEST_P(FatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
+    const ScanCase& c = GetParam();
+    const std::string path = test::ImagePath(c.image);
+    if (path.empty()) GTEST_SKIP() << "image not committed";
+    test::UnchangedGuard unchanged(path);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> original((std::istreambuf_iterator<char>(in)), {});
+    auto boot = ParseFatBootSector(ByteView(original.data(), 512));
+    ASSERT_TRUE(boot);
+
+    std::vector<std::uint8_t> damaged = original;
+    auto zero = [&](std::uint64_t at, std::uint64_t n) { std::memset(damaged.data() + at, 0, n); };
+    switch (c.damage) {
+        case Damage::Boot: zero(0, 512); break;
+        case Damage::BootAndBackup: zero(0, 512); zero(6 * 512, 512); break;
+        case Damage::FirstTable:
+            zero(0, 512);
+            zero(boot->FatOffset(), std::uint64_t(boot->sectorsPerFat) * boot->bytesPerSector);
+            break;
+        case Damage::RootCluster:
+            zero(0, 512);
+            zero(6 * 512, 512);
+            zero(boot->DataOffset() + (std::uint64_t(boot->rootCluster) - 2) * boot->ClusterSize(),
+                 boot->ClusterSize());
+            break;
+    }
+
+    MemoryReader intactReader(original), damagedReader(damaged);
+    RecordingPrompter prompter;
+    auto intact = Parse(intactReader, prompter, c.kind, RecoveryMode::Standard, 0, 0);
+    auto recovered = Parse(damagedReader, prompter, c.kind, RecoveryMode::Advanced, c.table, c.cluster);
+    ASSERT_TRUE(intact);
+    ASSERT_TRUE(recovered) << (prompter.informed.empty() ? "" : prompter.informed.back());
+
+    auto theirs = test::ParseFls(test::ReadImageFile(std::string(c.image) + ".fls"));
+    auto before = test::ListParser(*intact);
+    auto ours = test::ListParser(*recovered);
+    ASSERT_FALSE(theirs.empty());
+    const bool rootLost = c.damage == Damage::RootCluster;
+    std::size_t orphaned = 0;
+    // The intact volume's standard listing stands in for fls where the
+    // recycle-bin pass renamed a "$R" file after its "$I" record.
+    for (const auto& [p, fls] : theirs) {
+        if (!before.count(p)) continue;
+        auto it = ours.find(p);
+        if (it == ours.end() && rootLost) {
+            if (p.find('/') == std::string::npos) continue;  // named only by the lost root
+            // The lost folder's contents hang under the orphan folder: p's tail.
+            const std::string orphan = std::string(kFatOrphanFolderName) + "/";
+            for (auto o = ours.lower_bound(orphan); o != ours.end() && o->first.rfind(orphan, 0) == 0; ++o) {
+                const std::string tail = "/" + o->first.substr(orphan.size());
+                if (p.size() > tail.size() && p.compare(p.size() - tail.size(), tail.size(), tail) == 0) {
+                    it = o;
+                    ++orphaned;
+                    break;
+                }
+            }
+        }
+        ASSERT_NE(it, ours.end()) << p << " is missing";
+        EXPECT_EQ(it->second.folder, fls.folder) << p;
+        auto b = before.find(p);
+        if (!fls.folder && !fls.deleted) {
+            EXPECT_EQ(Bytes(*recovered, it->second.row), Bytes(*intact, b->second.row)) << p;
+        }
+    }
+    if (rootLost) {
+        EXPECT_GT(orphaned, 0u);
+    }
+    // Every fls entry the standard scan lists (all but renamed recycled files).
+    std::size_t listed = 0;
+    for (const auto& entry : theirs) listed += before.count(entry.first);
+    EXPECT_GE(listed + 4, theirs.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Advanced, FatAdvancedScan,
+                         ::testing::Values(ScanCase{"fat32-card", "FAT32", Damage::Boot, 0, 0},
+                                           ScanCase{"fat32-card", "FAT32", Damage::BootAndBackup, 0, 0},
+                                           ScanCase{"fat32-card", "FAT32", Damage::FirstTable, 0, 0},
+                                           ScanCase{"fat32-card", "FAT32", Damage::RootCluster, 0, 0},
+                                           // No boot left: the user picks 1 sector per cluster (index 6).
+                                           ScanCase{"sample-card", "FAT32", Damage::BootAndBackup, 0, 6},
+                                           ScanCase{"fat16-stick", "FAT16", Damage::Boot, 0, 0},
+                                           ScanCase{"fat16-stick", "FAT16", Damage::FirstTable, 0, 0}));
+
+}  // namespace
+}  // namespace tarnwell
