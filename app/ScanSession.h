@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "advanced/TableFinder.h"
 #include "app/Prompter.h"
 #include "app/VolumeEntry.h"
 #include "device/readWriteInterface.h"
@@ -22,6 +23,10 @@ struct AdvancedChoice {
     int table = 0;
     int cluster = 0;
     int heap = 0;
+    // The lists a search already gave (the advanced page's); when set, the scan
+    // takes its picks from them rather than searching the volume again. For
+    // NTFS, tables holds the MFT candidates' byte positions.
+    std::shared_ptr<const TableCandidates> found;
 };
 
 inline constexpr const char* kProductCaption = "Tarnwell v21.04";

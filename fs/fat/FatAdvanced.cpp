@@ -41,7 +41,7 @@ bool FatParser::ChooseGeometry(std::string& problem) {
     const TableKind kind = fat32 ? TableKind::Fat32 : TableKind::Fat16;
     TableFinder finder(reader, volumeSize, kind, *links_.progress, links_.control);
     Status(std::string("Finding ") + kindText_ + " tables....");
-    TableCandidates found = finder.Find(links_.advanced.max);
+    TableCandidates found = links_.advanced.found ? *links_.advanced.found : finder.Find(links_.advanced.max);
     if (found.stopped) stopped_ = true;
     const std::uint64_t fatAt = Pick<std::uint64_t>(found.tables, links_.advanced.table, 0);
     const std::uint32_t spc = Pick<std::uint32_t>(found.clusterSizes, links_.advanced.cluster, 0);
