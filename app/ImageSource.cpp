@@ -2,17 +2,18 @@
 
 #include <vector>
 
-#include "device/FileReadSeek.h"
+#include "device/SourceReader.h"
 #include "fs/DisplayText.h"
 #include "partition/BootSectors.h"
 
 namespace tarnwell {
 
 std::optional<VolumeEntry> ImageAsVolume(const std::string& path) {
-    // Read as the session's reader will read it: the bytes of the file as they are.
+    // Read as the session's reader will read it: a container by what it holds.
     SilentPrompter quiet;
-    FileReadSeek reader(quiet);
-    if (!reader.Open(path)) return std::nullopt;
+    OpenedSource opened = OpenSourceReader(path, quiet);
+    if (!opened.reader) return std::nullopt;
+    readWriteInterface& reader = *opened.reader;
     std::vector<std::uint8_t> head(4096);
     reader.ReadAt(0, head.data(), head.size());
     auto match = DetectSourceVolume(ByteView(head));

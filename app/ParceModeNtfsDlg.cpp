@@ -5,8 +5,8 @@
 #include <QGroupBox>
 #include <QRegularExpressionValidator>
 
+#include "advanced/advanceOptions.h"
 #include "app/CKorvaneApp.h"
-#include "app/ModeMissingPage.h"
 #include "scan/VolumeScanDlg.h"
 
 namespace tarnwell {
@@ -86,7 +86,7 @@ void ParceModeNtfsDlg::OnNext() {
     s.selectedVolume = volume_;
     s.maxFileSystems = max_->text().toStdString();
     if (mode_ == RecoveryMode::Advanced)
-        app_.Open(this, new ModeMissingPage(app_, PageKind::AdvancedInput, "The Advanced mode"));
+        app_.Open(this, new advanceOptions(app_));
     else
         app_.Open(this, new VolumeScanDlg(app_));
 }

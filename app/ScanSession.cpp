@@ -1,6 +1,7 @@
 #include "app/ScanSession.h"
 
 #include "device/FileReadSeek.h"
+#include "device/SourceReader.h"
 
 namespace tarnwell {
 
@@ -9,10 +10,17 @@ void ScanSession::ResetReader() {
 }
 
 bool ScanSession::OpenReader(const std::string& path) {
-    if (!reader) ResetReader();
-    bool ok = reader->Open(path);
-    deviceSectorCount = ok ? reader->deviceSectorCount() : 0;
-    return ok;
+    // Containers (E01, VHD, VMDK, QCOW2, split raw) need a reader of their own,
+    // so the reader is replaced rather than reopened.
+    OpenedSource opened = OpenSourceReader(path, readerPrompter ? *readerPrompter : DefaultPrompter());
+    if (!opened.reader) {
+        ResetReader();  // unopened, yet there: pages tell a missing reader from one that failed
+        deviceSectorCount = 0;
+        return false;
+    }
+    reader = std::move(opened.reader);
+    deviceSectorCount = reader->deviceSectorCount();
+    return true;
 }
 
 }  // namespace tarnwell

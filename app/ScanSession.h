@@ -57,7 +57,9 @@ struct ScanSession {
 
     // Replaces the reader with a new, unopened one, as the drive page does on "Next".
     void ResetReader();
-    // Opens the reader on path and records the device's sector count.
+    // Opens path (a device, a raw image or an image container) as a new reader
+    // in place of the old one, and records its sector count. Pointers to the
+    // old reader are no longer valid.
     bool OpenReader(const std::string& path);
     // The device the selected volume is read from: its own device on the
     // mounted-volume road, else the drive or image of devicePath.

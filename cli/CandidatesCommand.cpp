@@ -3,16 +3,14 @@
 // begin, the cluster sizes, and for exFAT the cluster heap's start, each entry
 // with its byte position from the volume start.
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "advanced/TableFinder.h"
+#include "advanced/AdvancedCandidates.h"
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
-#include "fs/ntfs/ntfs.h"
 
 namespace tarnwell::cli {
 
@@ -25,15 +23,6 @@ struct CandidatesOptions {
     bool json = false;
     std::string mapfile;
 };
-
-const char* TablePrefix(TableKind kind) {
-    switch (kind) {
-        case TableKind::Ntfs: return "MFT_ENTRY:";
-        case TableKind::Fat32: return "FAT32_ENTRY:";
-        case TableKind::ExFat: return "FAT64_ENTRY:";
-        default: return "FAT_ENTRY:";
-    }
-}
 
 const char* BootSourceName(BootSource s) {
     return s == BootSource::Primary ? "primary" : s == BootSource::Backup ? "backup" : "none";
@@ -57,29 +46,11 @@ int RunCandidates(const CandidatesOptions& o) {
                      volume.fileSystem.c_str());
         return kExitUsage;
     }
-    const std::uint64_t base = std::uint64_t(volume.startSector) * kSectorSize;
-    const std::uint64_t length = source->fileLength() > base ? source->fileLength() - base : 0;
-    const std::uint64_t volumeSize = volume.SizeBytes() != 0 ? std::min(volume.SizeBytes(), length) : length;
-    source->SetBaseOffset(static_cast<std::int64_t>(base));
-
     TerminalProgress progress;
     CliPrompter prompter;
     JobControl control;
     InterruptGuard guard(control);
-    TableFinder finder(*source, volumeSize, kind, progress, &control);
-    TableCandidates found = finder.Find(o.max);
-    if (kind == TableKind::Ntfs) {
-        ParserLinks links;
-        links.reader = source.get();
-        links.volume = volume;
-        links.progress = &progress;
-        links.prompter = &prompter;
-        links.control = &control;
-        ntfs parser(links);
-        parser.FindMftCandidates(static_cast<std::uint64_t>(CandidateLimit(o.max)));
-        for (const MftCandidate& c : parser.MftCandidates()) found.tables.push_back(c.entry.recordOffset);
-        found.stopped = control.StopRequested();
-    }
+    TableCandidates found = FindAdvancedCandidates(*source, volume, kind, o.max, progress, prompter, &control);
     progress.Finish();
 
     const bool exfat = kind == TableKind::ExFat;
@@ -91,7 +62,7 @@ int RunCandidates(const CandidatesOptions& o) {
         j["tables"] = nlohmann::json::array();
         for (std::size_t i = 0; i < found.tables.size(); ++i)
             j["tables"].push_back({{"index", i},
-                                   {"name", TablePrefix(kind) + std::to_string(i)},
+                                   {"name", TableEntryText(kind, i)},
                                    {"position", found.tables[i]}});
         j["cluster_sizes"] = found.clusterSizes;
         j["cluster_size_unit"] = exfat ? "shift" : "sectors";
@@ -99,19 +70,19 @@ int RunCandidates(const CandidatesOptions& o) {
             j["heaps"] = nlohmann::json::array();
             for (std::size_t i = 0; i < found.heaps.size(); ++i)
                 j["heaps"].push_back({{"index", i},
-                                      {"name", "HEAP_OFFSET_ENTRY:" + std::to_string(i)},
+                                      {"name", HeapEntryText(i)},
                                       {"position", found.heaps[i]}});
         }
         std::printf("%s\n", j.dump().c_str());
     } else {
         std::printf("%-22s %s\n", "TABLE", "POSITION");
         for (std::size_t i = 0; i < found.tables.size(); ++i)
-            std::printf("%-22s %llu\n", (TablePrefix(kind) + std::to_string(i)).c_str(),
+            std::printf("%-22s %llu\n", TableEntryText(kind, i).c_str(),
                         static_cast<unsigned long long>(found.tables[i]));
         if (exfat) {
             std::printf("%-22s %s\n", "HEAP", "POSITION");
             for (std::size_t i = 0; i < found.heaps.size(); ++i)
-                std::printf("%-22s %llu\n", ("HEAP_OFFSET_ENTRY:" + std::to_string(i)).c_str(),
+                std::printf("%-22s %llu\n", HeapEntryText(i).c_str(),
                             static_cast<unsigned long long>(found.heaps[i]));
         }
         std::printf("%s", exfat ? "CLUSTER_SHIFT" : "SECTORS_PER_CLUSTER");

@@ -61,7 +61,8 @@ OpenedSource OpenSourceReader(const std::string& path, Prompter& prompter) {
     switch (out.kind) {
         case SourceKind::Raw:
         case SourceKind::BlockDevice: {
-            SilentPrompter quiet;  // the one message comes from here
+            // The one message comes from here; the reader keeps the prompter, so it outlives this call.
+            static SilentPrompter quiet;
             auto reader = std::make_unique<FileReadSeek>(quiet);
             if (!reader->Open(path)) return failed("cannot open " + path + ": " + reader->LastError());
             out.reader = std::move(reader);

@@ -41,6 +41,8 @@ bool ScanJob::Start() {
     if (row_.kind == ParserKind::Ntfs) progress_.SetStatus("ntfs partition selected....");
     if (row_.kind == ParserKind::HfsPlus) progress_.SetStatus("HFS+ partition selected....");
 
+    // Opening replaces the session's reader, so it comes before the parser takes it.
+    if (session_.volumeChosen && row_.kind != ParserKind::HfsPlus) session_.OpenReader(volume.location);
     ParserLinks links;
     links.reader = session_.reader.get();
     links.volume = volume;
@@ -62,8 +64,6 @@ bool ScanJob::Start() {
                          ParserKindName(row_.kind) + " volumes.");
         return false;
     }
-    if (session_.volumeChosen && session_.reader && row_.kind != ParserKind::HfsPlus)
-        session_.OpenReader(volume.location);
 
     outcome_ = ScanOutcome::Running;
     busy_ = true;

@@ -89,6 +89,18 @@ VolumeScanDlg::VolumeScanDlg(CKorvaneApp& app)
     status_->setWordWrap(true);
     Body()->addWidget(status_);
 
+    // The advanced page's picks, kept beside the tree; never shown.
+    mirrorTableLabel_ = new QLabel(this);
+    mirrorTableLabel_->setObjectName("mirrorTableLabel");
+    mirrorTables_ = new QComboBox(this);
+    mirrorTables_->setObjectName("mirrorTables");
+    mirrorClusters_ = new QComboBox(this);
+    mirrorClusters_->setObjectName("mirrorClusters");
+    mirrorHeaps_ = new QComboBox(this);
+    mirrorHeaps_->setObjectName("mirrorHeaps");
+    for (QWidget* w : std::initializer_list<QWidget*>{mirrorTableLabel_, mirrorTables_, mirrorClusters_, mirrorHeaps_})
+        w->hide();
+
     tree_->Initialize(true, true);
     list_->setColumnCount(6);
     list_->setHeaderLabels(
@@ -133,6 +145,18 @@ VolumeScanDlg::VolumeScanDlg(CKorvaneApp& app)
 VolumeScanDlg::~VolumeScanDlg() {
     prompter_.Shutdown();  // a worker waiting for an answer gets "No"
     job_.reset();          // stops and waits for the worker
+}
+
+void VolumeScanDlg::MirrorAdvancedLists(const QLabel& tableLabel, const QComboBox& tables,
+                                        const QComboBox& clusters, const QComboBox& heaps) {
+    mirrorTableLabel_->setText(tableLabel.text());
+    const std::pair<QComboBox*, const QComboBox*> pairs[] = {
+        {mirrorTables_, &tables}, {mirrorClusters_, &clusters}, {mirrorHeaps_, &heaps}};
+    for (auto [mirror, source] : pairs) {
+        mirror->clear();
+        for (int i = 0; i < source->count(); ++i) mirror->addItem(source->itemText(i));
+        mirror->setCurrentIndex(source->currentIndex());
+    }
 }
 
 void VolumeScanDlg::OnBack() {

@@ -4,6 +4,7 @@
 // a time), the detail list, saving and the name search. Everything it does is
 // the scan job's; the page only shows and asks.
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -35,6 +36,11 @@ public:
     bool ListShowsSearchResults() const { return listShowsSearchResults_; }
     // The outermost ticked rows, each as its chain from a child of the root.
     std::vector<std::vector<RowId>> TickedChains() const;
+
+    // Advanced mode: copies the advanced input page's lists, entries and
+    // selections, into this page's hidden mirrors of them.
+    void MirrorAdvancedLists(const QLabel& tableLabel, const QComboBox& tables, const QComboBox& clusters,
+                             const QComboBox& heaps);
 
     void OnExit() override;
 
@@ -75,6 +81,10 @@ private:
     QProgressBar* bar_;
     QLabel* status_;
     QLabel* fileSize_;
+    QLabel* mirrorTableLabel_;
+    QComboBox* mirrorTables_;
+    QComboBox* mirrorClusters_;
+    QComboBox* mirrorHeaps_;
     bool listShowsSearchResults_ = false;
     std::unique_ptr<ScanJob> job_;  // last: it goes first, while what it reports to still exists
 };
