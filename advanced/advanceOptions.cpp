@@ -149,6 +149,7 @@ void advanceOptions::Start() {
         heapLabel_->show();
         heaps_->show();
         clusters_->show();  // shifts, not sectors: the sectors label does not fit it
+        clusters_->setToolTip("Sectors per cluster as a power of two (3: 8 sectors of 512 bytes)");
     } else {
         clusterLabel_->show();
         clusters_->show();
@@ -175,15 +176,22 @@ void advanceOptions::Finished() {
     if (!kind_ || !result_) return;
     found_ = result_;
     const TableCandidates& found = *found_;
+    // The entries name no place; their tips give it, as `tarnwell candidates` prints it.
+    auto at = [](std::uint64_t position) { return QString("at byte %1 of the volume").arg(position); };
     tables_->clear();
-    for (std::size_t i = 0; i < found.tables.size(); ++i)
+    for (std::size_t i = 0; i < found.tables.size(); ++i) {
         tables_->addItem(QString::fromStdString(TableEntryText(*kind_, i)));
+        tables_->setItemData(static_cast<int>(i), at(found.tables[i]), Qt::ToolTipRole);
+    }
     clusters_->clear();
     for (std::uint32_t size : found.clusterSizes) clusters_->addItem(QString::number(size));
     heaps_->clear();
-    if (*kind_ == TableKind::ExFat)
-        for (std::size_t i = 0; i < found.heaps.size(); ++i)
+    if (*kind_ == TableKind::ExFat) {
+        for (std::size_t i = 0; i < found.heaps.size(); ++i) {
             heaps_->addItem(QString::fromStdString(HeapEntryText(i)));
+            heaps_->setItemData(static_cast<int>(i), at(found.heaps[i]), Qt::ToolTipRole);
+        }
+    }
     for (QComboBox* list : {tables_, clusters_, heaps_})
         if (list->count() > 0) list->setCurrentIndex(0);
     const FinderReport report = FinderEndReport(*kind_, found);

@@ -220,6 +220,7 @@ private slots:
         QFETCH(QString, status);
         std::vector<std::uint8_t> bytes = LoadImage(image.toStdString());
         if (bytes.empty()) QSKIP("image not committed");
+        UnchangedGuard unchanged(ImagePath(image.toStdString()));
         const auto k = static_cast<TableKind>(kind);
         Truth truth = TruthOf(bytes, k);
         QVERIFY(!truth.tables.empty());
@@ -264,6 +265,7 @@ private slots:
     void NextHandsThePicksToTheResultsPageWhichListsTheFiles() {
         std::vector<std::uint8_t> bytes = LoadImage("fat32-card");
         if (bytes.empty()) QSKIP("image not committed");
+        UnchangedGuard unchanged(ImagePath("fat32-card"));
         std::memset(bytes.data(), 0, 512);
         h->app->parserMaker = nullptr;  // the real parsers
         Select("FAT32", std::make_unique<MemoryReader>(bytes), "4");

@@ -8,8 +8,11 @@
 #include <QSignalSpy>
 
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 
 #include "GuiTestSupport.h"
+#include "advanced/advanceOptions.h"
 #include "app/CSysInfoAboutDlg.h"
 #include "app/DriveParsingModes.h"
 #include "app/ParceModeNtfsDlg.h"
@@ -103,6 +106,32 @@ int main(int argc, char** argv) {
     app.Open(info, mode);
     mode->findChild<QRadioButton*>("advanced")->click();
     ok &= Save(window, out, "4-recovery-mode");
+
+    // The advanced input page over a card whose boot sector is gone, and over an exFAT stick.
+    for (const auto& [image, fileSystem, name] :
+         {std::tuple{"fat32-card", "FAT32", "4b-advanced-input"}, std::tuple{"exfat-4k", "exFAT", "4c-advanced-exfat"}}) {
+        const std::string path = ImagePath(image);
+        if (path.empty()) continue;
+        std::ifstream in(path, std::ios::binary);
+        std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+        if (std::strcmp(fileSystem, "FAT32") == 0) std::fill(bytes.begin(), bytes.begin() + 512, 0);
+        app.session.reader = std::make_unique<MemoryReader>(bytes);
+        app.session.selectedVolume = {};
+        app.session.selectedVolume.fileSystem = fileSystem;
+        app.session.selectedVolume.location = "1";
+        app.session.selectedVolume.sizeText = std::to_string(bytes.size() >> 20) + "  MB";
+        app.session.volumeChosen = false;
+        app.session.recoveryMode = RecoveryMode::Advanced;
+        auto* advanced = new advanceOptions(app);
+        QSignalSpy searched(advanced, &advanceOptions::searchFinished);
+        app.Open(mode, advanced);
+        if (searched.isEmpty()) searched.wait(30000);
+        ok &= Save(window, out, name);
+        app.Back(advanced);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    app.session.selectedVolume = card;
+    app.session.recoveryMode = RecoveryMode::Standard;
     mode->findChild<QRadioButton*>("standard")->click();
 
     app.session.reader = std::make_unique<MemoryReader>(std::vector<std::uint8_t>(4096));
