@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "GuiTestSupport.h"
+#include "advanced/advanceOptions.h"
 #include "app/DriveParsingModes.h"
 #include "app/ParceModeNtfsDlg.h"
 #include "app/Physical_DriveDialog.h"
@@ -317,16 +318,18 @@ private slots:
         }
     }
 
-    void TheAdvancedModeSaysItIsNotThereYet() {
+    void TheAdvancedModeOpensTheAdvancedInputPageWithTheMaximum() {
         GuiHarness h;
         h.app->session.selectedVolume.fileSystem = "NTFS";
         auto* mode = new ParceModeNtfsDlg(*h.app, PageKind::VolumeInformation);
         h.app->Open(DrivePage(h), mode);
         Find<QRadioButton>(mode, "advanced")->click();
+        Find<QLineEdit>(mode, "maxFileSystems")->setText("7");
         Next(mode);
-        WizardPage* next = h.app->Current();
+        auto* next = qobject_cast<advanceOptions*>(h.app->Current());
+        QVERIFY(next);
         QCOMPARE(next->Kind(), PageKind::AdvancedInput);
-        QVERIFY(Find<QLabel>(next, "missingText")->text().contains("not there yet"));
+        QCOMPARE(h.app->session.maxFileSystems, std::string("7"));
         QCOMPARE(h.app->session.recoveryMode, RecoveryMode::Advanced);
     }
 };
