@@ -31,7 +31,7 @@ test: build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
-	JOBS=$(JOBS) FUZZ_MAX_SEEDS=16 bash scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
+	JOBS=$(JOBS) FUZZ_MAX_SEEDS=8 bash scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
