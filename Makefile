@@ -24,11 +24,14 @@ build: setup $(BUILD)/build.ninja
 build-asan: setup $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
-# Every suite, in the normal build and again under ASan and UBSan.
+# Every suite, in the normal build and again under ASan and UBSan, then a
+# short run of every fuzz target (a crash, a hang or a 2 GiB allocation fails).
+FUZZ_SMOKE_SECONDS ?= 10
 test: build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+	JOBS=$(JOBS) FUZZ_MAX_SEEDS=8 bash scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -36,7 +39,7 @@ test-fast: build
 # Every libFuzzer target for FUZZ_SECONDS each (clang; see scripts/fuzz.sh).
 FUZZ_SECONDS ?= 20
 fuzz: setup
-	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+	JOBS=$(JOBS) bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # Recovers the bundled memory-card image into demo-output/.
 demo: build

@@ -16,12 +16,13 @@
 #include "cli/Commands.h"
 #include "cli/ScanVolume.h"
 #include "fs/OutputWriter.h"
+#include "fs/Limits.h"
 
 namespace tarnwell::cli {
 
 namespace {
 
-constexpr std::size_t kMaxDepth = 512;
+constexpr std::size_t kMaxDepth = limits::kMaxFolderDepth;
 constexpr std::size_t kErrorsShown = 50;
 
 struct RecoverOptions {
@@ -205,6 +206,10 @@ int RunRecover(const RecoverOptions& o) {
     for (std::size_t i = 0; i < errors.size() && i < kErrorsShown; ++i) std::fprintf(stderr, "  %s\n", errors[i].c_str());
     if (errors.size() > kErrorsShown)
         std::fprintf(stderr, "  ... and %zu more\n", errors.size() - kErrorsShown);
+    const auto& renamed = writer.Renamed();
+    if (!renamed.empty()) std::fprintf(stderr, "%zu names changed to fit the output folder:\n", renamed.size());
+    for (std::size_t i = 0; i < renamed.size() && i < kErrorsShown; ++i) std::fprintf(stderr, "  %s\n", renamed[i].c_str());
+    if (renamed.size() > kErrorsShown) std::fprintf(stderr, "  ... and %zu more\n", renamed.size() - kErrorsShown);
     std::uint64_t bad = s.reader->FailedSectors();
     if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));
     if (r.stopped) std::fprintf(stderr, "stopped: the files written so far are kept\n");

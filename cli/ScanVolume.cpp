@@ -7,12 +7,13 @@
 
 #include "cli/Commands.h"
 #include "fs/ParserFactory.h"
+#include "fs/Limits.h"
 
 namespace tarnwell::cli {
 
 namespace {
 // Deeper than any real tree (the parsers' links never loop, but stay safe).
-constexpr std::size_t kMaxDepth = 512;
+constexpr std::size_t kMaxDepth = limits::kMaxFolderDepth;
 
 RecoveryMode ModeOf(const std::string& mode) {
     if (mode == "deep") return RecoveryMode::Deep;

@@ -1,4 +1,5 @@
 #include "fs/FileSystemParser.h"
+#include "fs/Limits.h"
 
 #include <vector>
 
@@ -6,7 +7,7 @@ namespace tarnwell {
 
 namespace {
 // Deeper than any real tree; a looped tree of a damaged volume stops here.
-constexpr int kMaxDepth = 512;
+constexpr int kMaxDepth = limits::kMaxFolderDepth;
 }  // namespace
 
 FileSystemParser::FileSystemParser(ParserLinks links) : links_(std::move(links)) {

@@ -5,7 +5,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,9 +18,16 @@ namespace tarnwell {
 
 namespace {
 constexpr std::size_t kMaxNameBytes = 255;
+constexpr std::size_t kPortableNameBytes = 143;
 constexpr int kMaxClashes = 100000;
 
 std::string Join(const std::string& dir, const std::string& name) { return dir.empty() ? name : dir + "/" + name; }
+
+// The errors with which a target file system (FAT, exFAT, a network share)
+// turns down a name it cannot store; exFAT through FUSE answers ENOENT.
+bool NameRefused(int error) {
+    return error == EINVAL || error == EILSEQ || error == ENAMETOOLONG || error == ENOENT;
+}
 
 // Cuts s to at most n bytes without splitting a UTF-8 sequence.
 std::string CutUtf8(const std::string& s, std::size_t n) {
@@ -115,10 +124,15 @@ std::string OutputWriter::NumberedName(const std::string& safe, int n) {
 
 std::optional<OutputFolder> OutputWriter::MakeFolder(const OutputFolder& parent, std::string_view name) {
     std::string safe = SafeName(name);
+    bool portable = false;
     for (int n = 1; n <= kMaxClashes; ++n) {
         std::string candidate = NumberedName(safe, n);
         if (::mkdirat(parent.fd, candidate.c_str(), 0755) != 0) {
             if (errno == EEXIST) continue;
+            if (!portable && NameRefused(errno) && PortableName(safe) != safe) {
+                safe = PortableName(safe), portable = true, n = 0;
+                continue;
+            }
             CountFailure(Join(parent.relativePath, candidate) + "/", std::strerror(errno));
             return std::nullopt;
         }
@@ -128,6 +142,7 @@ std::optional<OutputFolder> OutputWriter::MakeFolder(const OutputFolder& parent,
             return std::nullopt;
         }
         folderFds_.push_back(fd);
+        NoteRename(name, parent.relativePath, candidate);
         return OutputFolder{fd, Join(parent.relativePath, candidate)};
     }
     CountFailure(Join(parent.relativePath, safe) + "/", "too many folders of this name");
@@ -136,21 +151,67 @@ std::optional<OutputFolder> OutputWriter::MakeFolder(const OutputFolder& parent,
 
 std::unique_ptr<OutputFile> OutputWriter::CreateFile(const OutputFolder& parent, std::string_view name) {
     std::string safe = SafeName(name);
+    bool portable = false;
     for (int n = 1; n <= kMaxClashes; ++n) {
         std::string candidate = NumberedName(safe, n);
         int fd = ::openat(parent.fd, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0) {
             if (errno == EEXIST) continue;
+            if (!portable && NameRefused(errno) && PortableName(safe) != safe) {
+                safe = PortableName(safe), portable = true, n = 0;
+                continue;
+            }
             CountFailure(Join(parent.relativePath, candidate), std::strerror(errno));
             return nullptr;
         }
         auto file = std::unique_ptr<OutputFile>(new OutputFile);
         file->fd_ = fd;
         file->relativePath_ = Join(parent.relativePath, candidate);
+        NoteRename(name, parent.relativePath, candidate);
         return file;
     }
     CountFailure(Join(parent.relativePath, safe), "too many files of this name");
     return nullptr;
+}
+
+std::string OutputWriter::PortableName(std::string_view safe) {
+    std::string name(safe);
+    for (char& c : name)
+        if (c != '\0' && std::strchr("\\:*?\"<>|", c) != nullptr) c = '_';
+    // Windows and FAT drop trailing dots and spaces, which would merge names.
+    for (std::size_t i = name.size(); i > 0 && (name[i - 1] == '.' || name[i - 1] == ' '); --i) name[i - 1] = '_';
+    std::size_t dot = name.find('.');
+    std::string stem = name.substr(0, dot);
+    for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const char* const kReserved[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5",
+                                            "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4",
+                                            "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+    for (const char* r : kReserved)
+        if (stem == r) name.insert(dot == std::string::npos ? name.size() : dot, "_");
+    // Encrypted home folders and some shares store fewer bytes than 255.
+    if (name.size() > kPortableNameBytes) {
+        std::size_t ext = name.rfind('.');
+        std::string tail = ext != std::string::npos && name.size() - ext <= 16 ? name.substr(ext) : "";
+        name = CutUtf8(name, kPortableNameBytes - tail.size()) + tail;
+    }
+    return name;
+}
+
+void OutputWriter::NoteRename(std::string_view original, const std::string& folder, const std::string& written) {
+    if (written == original) return;
+    // The old name goes into a report line: control bytes are shown, not written.
+    std::string was;
+    for (char c : SanitizeUtf8(original)) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            was += hex;
+        } else {
+            was += c;
+        }
+    }
+    renamed_.push_back(Join(folder, written) + " (was \"" + was + "\")");
 }
 
 bool OutputWriter::FinishFile(std::unique_ptr<OutputFile> file, const OutputTimes& times) {

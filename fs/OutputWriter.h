@@ -81,6 +81,10 @@ public:
     std::uint64_t FilesFailed() const { return filesFailed_; }
     std::uint64_t BytesWritten() const { return bytesWritten_; }
     const std::vector<std::string>& Errors() const { return errors_; }
+    // Every name written differently from the disk's: made safe, numbered for a
+    // clash (also one of case on a case-insensitive target), or made portable
+    // for a target that refused it; "written/path (was "name")".
+    const std::vector<std::string>& Renamed() const { return renamed_; }
 
     // A name from disk as a file name: "/", NUL and control characters replaced,
     // "." and ".." renamed, invalid UTF-8 repaired, at most 255 bytes keeping the
@@ -88,6 +92,10 @@ public:
     static std::string SafeName(std::string_view name);
     // "name (n).ext" for the n-th row of a name.
     static std::string NumberedName(const std::string& safeName, int n);
+    // A safe name as FAT, exFAT and Windows shares take it: \ : * ? " < > | and
+    // trailing dots and spaces replaced, device names (CON, NUL, COM1, ...)
+    // suffixed, at most 143 bytes. Used when the target refuses a safe name.
+    static std::string PortableName(std::string_view safeName);
 
 private:
     std::string root_path_;
@@ -96,6 +104,9 @@ private:
     std::vector<int> folderFds_;
     std::uint64_t filesWritten_ = 0, filesFailed_ = 0, bytesWritten_ = 0;
     std::vector<std::string> errors_;
+    std::vector<std::string> renamed_;
+
+    void NoteRename(std::string_view original, const std::string& folder, const std::string& written);
 };
 
 }  // namespace tarnwell

@@ -4,12 +4,13 @@
 #include <stdexcept>
 
 #include "fs/TextEncoding.h"
+#include "fs/Limits.h"
 
 namespace tarnwell {
 
 namespace {
 // A damaged volume can link folders very deep; no real tree is deeper.
-constexpr std::size_t kMaxDepth = 512;
+constexpr std::size_t kMaxDepth = limits::kMaxFolderDepth;
 }  // namespace
 
 std::wstring Utf8ToWide(const std::string& s) {

@@ -9,35 +9,53 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 build=${2:-build-fuzz}
+jobs=${JOBS:-$(nproc)}
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARNWELL_FUZZ=ON -DTARNWELL_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
+# Only the fuzzers: the command line and the GUI add nothing to fuzz.
+targets=$(cmake --build "$build" -- -t targets all | sed -n 's|^fuzz/\(fuzz-[a-z0-9-]*\): CXX_EXECUTABLE_LINKER.*|\1|p' | sort -u)
+# shellcheck disable=SC2086
+cmake --build "$build" -j "$jobs" --target $targets >"$build/build.log" 2>&1 || {
+    tail -30 "$build/build.log"
+    echo "FAILED to build the fuzzers"
+    exit 1
+}
 
 corpus=$build/corpus
 findings=$build/findings
 rm -rf "$corpus"
 mkdir -p "$corpus" "$findings"
 
-# seed TARGET FILE...: the first 4 MiB of each file.
+# seed TARGET FILE...: the first 4 MiB of each file, at most FUZZ_MAX_SEEDS files
+# a target (a short run spends its time fuzzing, not unpacking seeds).
+max_seeds=${FUZZ_MAX_SEEDS:-1000000}
 seed() {
     local target=$1
     shift
     mkdir -p "$corpus/$target"
     for f in "$@"; do
+        [ "$(find "$corpus/$target" -type f | wc -l)" -lt "$max_seeds" ] || return 0
+        if [ -d "$f" ]; then  # a fixture folder per case (e2fsprogs)
+            # shellcheck disable=SC2046
+            seed "$target" $(find "$f" -type f -name 'image*')
+            continue
+        fi
         [ -f "$f" ] || continue
         case "$f" in
             *.txt | *.tsv | *.md) ;;
+            *.tar.xz) tar -xJOf "$f" 2>/dev/null | head -c 4194304 >"$corpus/$target/$(basename "$f" .tar.xz)" || true ;;
             *.xz) xz -dc "$f" | head -c 4194304 >"$corpus/$target/$(basename "$f" .xz)" || true ;;
-            *.gz) gzip -dc "$f" | head -c 4194304 >"$corpus/$target/$(basename "$f" .gz)" || true ;;
+            *.gz) gzip -dc "$f" | head -c 4194304 >"$corpus/$target/$(basename "$(dirname "$f")")-$(basename "$f" .gz)" || true ;;
+            *.bz2) bzip2 -dc "$f" | head -c 4194304 >"$corpus/$target/$(basename "$(dirname "$f")")-$(basename "$f" .bz2)" || true ;;
             *) head -c 4194304 "$f" >"$corpus/$target/$(basename "$f")" ;;
         esac
     done
 }
 fixtures=../shared/fixtures
 img=tests/images
-seed fuzz-parser-fat12 $img/mbr-fat.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
-seed fuzz-parser-fat16 $img/mbr-fat.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
-seed fuzz-parser-fat32 $img/sample-card.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
+seed fuzz-parser-fat12 $img/fat12-*.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
+seed fuzz-parser-fat16 $img/fat16-*.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
+seed fuzz-parser-fat32 $img/fat32-*.img.xz $img/sample-card.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
 seed fuzz-parser-fat64 $img/exfat-4k.img.xz $img/exfat-128k.img.xz $fixtures/exfatprogs/*
 seed fuzz-parser-ntfs $img/ntfs-*.img.xz $fixtures/ntfs-rs/*
 seed fuzz-parser-extx $img/ext*.img.xz $fixtures/e2fsprogs/*
@@ -46,13 +64,29 @@ seed fuzz-partition $img/mbr-*.img.xz $img/gpt-*.img.xz $img/odd-size.img.xz $fi
 seed fuzz-signature-file raw/FileSetting.txt
 seed fuzz-carve tests/images/carve/*
 seed fuzz-lznt1
+seed fuzz-boot-sectors $img/*.img.xz $fixtures/util-linux/images-fs/*.img.xz $fixtures/exfatprogs/bad_* $fixtures/ntfs-rs/*.gz
+seed fuzz-table-finder $img/fat*.img.xz $img/exfat-*.img.xz $img/sample-card.img.xz $fixtures/dosfstools/*.damaged.img.gz
+# The regression inputs of every target are seeds too, so a fix stays fixed.
+for dir in tests/regressions/fuzz-*; do
+    [ -d "$dir" ] && seed "$(basename "$dir")" "$dir"/*
+done
 printf '\x00' >"$corpus/fuzz-lznt1/empty"
 
 failed=0
+only=${FUZZ_ONLY:-}
 for target in "$build"/fuzz/fuzz-*; do
+    [ -f "$target" ] && [ -x "$target" ] || continue  # not the build's own folders
     name=$(basename "$target")
+    [ -z "$only" ] || [[ " $only " == *" $name "* ]] || continue
     mkdir -p "$corpus/$name"
-    if ! "$target" "$corpus/$name" -max_total_time="$seconds" -max_len=4194304 -timeout=20 -rss_limit_mb=3000 \
+    # Small inputs run hundreds of times faster than whole images, and a volume's
+    # structures that matter sit in its first mebibyte.
+    case "$name" in
+        fuzz-boot-sectors) max_len=16384 ;;  # the tests read the first sectors only
+        fuzz-parser-*) max_len=${FUZZ_PARSER_MAX_LEN:-1048576} ;;
+        *) max_len=4194304 ;;
+    esac
+    if ! "$target" "$corpus/$name" -max_total_time="$seconds" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 \
         -artifact_prefix="$findings/$name-" -print_final_stats=0 >"$build/$name.log" 2>&1; then
         echo "FAILED $name (see $build/$name.log and $findings)"
         failed=1

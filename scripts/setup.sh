@@ -8,6 +8,10 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev zlib1g-dev
   libewf-dev libvhdi-dev libvmdk-dev libqcow-dev
+  # fuzzing (libFuzzer with clang)
+  clang libfuzzer-14-dev
+  # benchmarks (peak memory)
+  time
   # GUI
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb
   # test images and reference tools

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "fs/ext/ext2Class.h"
+#include "fs/Limits.h"
 
 namespace tarnwell {
 
@@ -14,7 +15,7 @@ constexpr std::uint32_t kRootInode = 2;
 constexpr std::size_t kDirChunk = 1 << 20;
 constexpr const char* kOrphanFolderName = "ORPHAN_ENTRY";
 // Far more names than any real volume holds; keeps row indices in range on a hostile one.
-constexpr std::size_t kMaxRows = 50'000'000;
+constexpr std::size_t kMaxRows = limits::kMaxRows;
 
 std::uint16_t ModeOfType(std::uint8_t type) {
     static constexpr std::uint16_t modes[8] = {0, kRegular, kDir, kCharDev, kBlockDev, kFifo, kSocket, kSymlink};

@@ -6,6 +6,7 @@
 
 #include "fs/DisplayText.h"
 #include "fs/RecycleIndex.h"
+#include "fs/Limits.h"
 
 namespace tarnwell {
 
@@ -15,7 +16,7 @@ constexpr std::uint32_t kNone = UINT32_MAX;
 constexpr std::size_t kFatBlock = 1 << 20;
 constexpr std::size_t kReadChunk = 4 << 20;
 // exFAT directories are at most 256 MiB; damaged lengths are cut there.
-constexpr std::uint64_t kMaxDirectoryBytes = 256ULL << 20;
+constexpr std::uint64_t kMaxDirectoryBytes = limits::kMaxMetadataBytes;
 
 std::string AttributeText(std::uint16_t a) {
     std::string s;
