@@ -89,6 +89,7 @@ RawRecoveryDialog::RawRecoveryDialog(CKorvaneApp& app)
     browse_->setObjectName("browse");
     browse_->setText("Browse");
     browse_->setIcon(art::ButtonIcon(art::Glyph::Browse));
+    browse_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     browse_->setToolTip("Please choose a folder.");
     out->addWidget(browse_);
     save_ = ImageButton("save", "Save", art::Glyph::Save);

@@ -61,6 +61,7 @@ RawSettingDlg::RawSettingDlg(CKorvaneApp& app, QWidget* parent)
     setObjectName("page155");
     setWindowTitle(kProductCaption);
     setModal(true);
+    setMinimumWidth(560);  // room for a ten-byte signature typed in hex
 
     auto* grid = new QGridLayout;
     auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]{0,18}"), this);
