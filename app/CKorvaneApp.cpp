@@ -60,6 +60,14 @@ CKorvaneApp::CKorvaneApp(Options options) : options_(std::move(options)), prompt
                                             "Disk images (*.img *.dd *.raw *.bin *.iso);;All files (*)");
     };
     chooseFolder = [this] { return QFileDialog::getExistingDirectory(window_.get(), "Please choose a folder."); };
+    chooseSettingsFile = [this] {
+        return QFileDialog::getOpenFileName(window_.get(), "Open", QString(), "All files (*)");
+    };
+    chooseNewSettingsFile = [this] {
+        return QFileDialog::getSaveFileName(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                                                                              : window_.get(),
+                                            "Save As", QString(), "All files (*)");
+    };
 }
 
 CKorvaneApp::~CKorvaneApp() {

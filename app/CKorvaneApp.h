@@ -83,6 +83,9 @@ public:
     // Where pages get file and folder names; tests replace them.
     std::function<QString()> chooseImage;
     std::function<QString()> chooseFolder;
+    // A signature settings file to read, and one to create (asks before overwriting).
+    std::function<QString()> chooseSettingsFile;
+    std::function<QString()> chooseNewSettingsFile;
     // Tests: where the results page gets its parsers (empty: the factory).
     ParserMaker parserMaker;
     // What answers message boxes in place of the user (tests), or null.

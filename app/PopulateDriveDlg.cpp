@@ -11,9 +11,9 @@
 #include "app/Artwork.h"
 #include "app/CKorvaneApp.h"
 #include "app/DriveParsingModes.h"
-#include "app/ModeMissingPage.h"
 #include "app/ParceModeNtfsDlg.h"
 #include "partition/Partition.h"
+#include "raw/RawRecoveryDialog.h"
 
 namespace tarnwell {
 
@@ -322,7 +322,7 @@ void PopulateDriveDlg::OnNext() {
     if (raw) {
         entry.fileSystem = "RAW";
         Session().selectedVolume = entry;
-        app_.Open(this, new ModeMissingPage(app_, PageKind::RawRecovery, "Raw recovery"));
+        app_.Open(this, new RawRecoveryDialog(app_));
         return;
     }
     if (QString::fromStdString(entry.fileSystem).compare("unknown", Qt::CaseInsensitive) == 0) {

@@ -9,6 +9,7 @@
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
 #include "fs/OutputWriter.h"
+#include "raw/CarveOutput.h"
 #include "raw/DefaultSignatures.h"
 #include "raw/myJpg.h"
 
@@ -26,19 +27,6 @@ struct CarveOptions {
     bool json = false;
     std::string mapfile;
 };
-
-// Copies a found file out of the volume in large reads.
-bool WriteCarved(readWriteInterface& reader, const FoundFile& f, OutputFile& file) {
-    std::vector<std::uint8_t> chunk;
-    for (std::int64_t done = 0; done < f.length;) {
-        std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(f.length - done, 4 << 20));
-        chunk.resize(n);
-        reader.ReadAt(f.start + done, chunk.data(), n);
-        if (!file.Write(chunk.data(), n)) return false;
-        done += static_cast<std::int64_t>(n);
-    }
-    return true;
-}
 
 int RunCarve(const CarveOptions& o) {
     std::unique_ptr<readWriteInterface> source;
@@ -95,7 +83,7 @@ int RunCarve(const CarveOptions& o) {
     }
 
     std::unique_ptr<OutputWriter> writer;
-    std::map<std::string, OutputFolder> folders;
+    std::unique_ptr<CarveOutput> output;
     if (!o.out.empty()) {
         writer = std::make_unique<OutputWriter>(o.out);
         writer->RefuseSource(o.source);
@@ -103,6 +91,7 @@ int RunCarve(const CarveOptions& o) {
             std::fprintf(stderr, "%s\n", problem->c_str());
             return kExitUsage;
         }
+        output = std::make_unique<CarveOutput>(*writer);
     }
 
     TerminalProgress progress;
@@ -114,19 +103,9 @@ int RunCarve(const CarveOptions& o) {
         std::string ext = engine.Extension(f), category = engine.Category(f);
         std::int64_t offset = volume.startSector * 512 + f.start;
         std::string relative;
-        if (writer) {
-            std::string folderName = category.empty() ? "Other" : category;
-            auto it = folders.find(folderName);
-            if (it == folders.end()) {
-                if (auto made = writer->MakeFolder(writer->Root(), folderName)) it = folders.emplace(folderName, *made).first;
-            }
-            if (it != folders.end()) {
-                if (auto file = writer->CreateFile(it->second, std::to_string(offset) + "." + ext)) {
-                    relative = file->RelativePath();
-                    WriteCarved(reader, f, *file);
-                    if (writer->FinishFile(std::move(file), {})) ++written; else relative.clear();
-                }
-            }
+        if (output) {
+            relative = output->Write(reader, {f.start, f.length, ext, category, {}, f.partial}, offset);
+            if (!relative.empty()) ++written;
         }
         const char* status = f.partial ? "partial" : "ok";
         if (o.json) {

@@ -325,6 +325,13 @@ QColor CXHtmlTree::SetItemTextColor(HTREEITEM item, const QColor& color) {
     return old;
 }
 
+bool CXHtmlTree::SetItemText(HTREEITEM item, const QString& text) {
+    if (!IsItem(item)) return false;
+    item->text = text;
+    Changed(item);
+    return true;
+}
+
 bool CXHtmlTree::Expand(HTREEITEM item, ExpandAction action) {
     if (!IsItem(item)) return false;
     XHTMLTREEDATA& s = item->state;

@@ -89,6 +89,7 @@ public:
     Qt::CheckState CheckState(HTREEITEM item) const;
     void EnableItem(HTREEITEM item, bool enabled);
     QColor SetItemTextColor(HTREEITEM item, const QColor& color);
+    bool SetItemText(HTREEITEM item, const QString& text);
     bool Expand(HTREEITEM item, ExpandAction action);
     void SelectItem(HTREEITEM item);
     void DeleteItem(HTREEITEM item);

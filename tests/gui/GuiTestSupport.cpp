@@ -51,6 +51,8 @@ GuiHarness::GuiHarness(bool start, const DriveListRoots* roots) {
     };
     app->chooseImage = [] { return QString(); };
     app->chooseFolder = [] { return QString(); };
+    app->chooseSettingsFile = [] { return QString(); };
+    app->chooseNewSettingsFile = [] { return QString(); };
     if (start) {
         QVERIFY(app->InitInstance());
         app->Window()->show();

@@ -22,6 +22,8 @@
 #include "app/VolumeOperations.h"
 #include "device/MemoryReader.h"
 #include "fs/DisplayText.h"
+#include "raw/RawRecoveryDialog.h"
+#include "raw/RawSettingDlg.h"
 #include "scan/VolumeScanDlg.h"
 
 using namespace tarnwell;
@@ -168,6 +170,44 @@ int main(int argc, char** argv) {
     emit tree->labelClicked(canon);
     results->findChild<QLineEdit*>("outputFolder")->setText("/home/user/recovered");
     ok &= Save(window, out, "5-results");
+
+    // The raw road, over a volume with the carving samples planted in it.
+    std::vector<std::uint8_t> volume(3 << 20, 0);
+    std::size_t at = 8192;
+    for (const char* type : {"jpg", "png", "gif", "bmp", "pdf", "zip", "jpg"}) {
+        std::ifstream in(std::string(TARNWELL_TEST_IMAGES) + "/carve/sample." + type, std::ios::binary);
+        std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+        std::copy(bytes.begin(), bytes.end(), volume.begin() + static_cast<std::ptrdiff_t>(at));
+        at = (at + bytes.size() + 65536) / 65536 * 65536;
+    }
+    app.session.reader = std::make_unique<MemoryReader>(std::move(volume));
+    app.session.selectedVolume = {};
+    app.session.selectedVolume.fileSystem = "RAW";
+    app.session.selectedVolume.sizeText = "3";
+    auto* raw = new RawRecoveryDialog(app);
+    app.Open(drives, raw);
+    ok &= Save(window, out, "7a-raw-recovery-start");
+    QSignalSpy carved(raw, &RawRecoveryDialog::runFinished);
+    raw->findChild<QPushButton*>("parse")->click();
+    if (carved.isEmpty()) carved.wait(10000);
+    CXHtmlTree* rawTree = raw->Tree();
+    HTREEITEM pictures = rawTree->Children(rawTree->GetRootItem()).front();
+    rawTree->Expand(pictures, CXHtmlTree::ExpandIt);
+    rawTree->SetCheck(rawTree->Children(pictures).front(), true);
+    rawTree->SelectItem(pictures);
+    emit rawTree->labelClicked(pictures);
+    raw->findChild<QLineEdit*>("outputFolder")->setText("/home/user/recovered");
+    ok &= Save(window, out, "7-raw-recovery");
+
+    RawSettingDlg setting(app, raw);
+    setting.findChild<QLineEdit*>("extension")->setText("png");
+    setting.findChild<QLineEdit*>("startSignature")->setText("0x89,0x50,0x4E,0x47");
+    setting.findChild<QLineEdit*>("endSignature")->setText("0x49,0x45,0x4E,0x44,0xAE,0x42,0x60,0x82");
+    setting.findChild<QLineEdit*>("approxSize")->setText("10485760");
+    setting.findChild<QLineEdit*>("category")->setText("Pictures");
+    setting.findChild<QLineEdit*>("settingsPath")->setText("/home/user/my-signatures.txt");
+    setting.show();
+    ok &= Save(&setting, out, "8-signature-setting");
 
     CSysInfoAboutDlg about(window);
     about.resize(420, 240);

@@ -15,6 +15,7 @@
 #include "app/ParceModeNtfsDlg.h"
 #include "app/Physical_DriveDialog.h"
 #include "app/PopulateDriveDlg.h"
+#include "raw/RawRecoveryDialog.h"
 #include "scan/VolumeScanDlg.h"
 #include "support/TestImages.h"
 
@@ -123,6 +124,7 @@ private slots:
         Next(page);
         QCOMPARE(h->app->session.selectedVolume.fileSystem, std::string("RAW"));
         QCOMPARE(h->app->Current()->Kind(), PageKind::RawRecovery);
+        QVERIFY(qobject_cast<RawRecoveryDialog*>(h->app->Current()));
         Back(h->app->Current());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         // A row the scanner could not type.
