@@ -7,7 +7,9 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config git
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev zlib1g-dev
-  libewf-dev libvhdi-dev libvmdk-dev libqcow-dev
+  libewf-dev libvhdi-dev libvmdk-dev libqcow-dev nettle-dev
+  # the Debian package
+  dpkg-dev fakeroot help2man lintian
   # GUI
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb
   # test images and reference tools
