@@ -9,7 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev zlib1g-dev
   libewf-dev libvhdi-dev libvmdk-dev libqcow-dev nettle-dev
   # the Debian package
-  dpkg-dev fakeroot help2man lintian
+  dpkg-dev fakeroot help2man lintian bash-completion
   # GUI
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb
   # test images and reference tools
