@@ -93,6 +93,7 @@ public:
     std::uint64_t whole = 0, partial = 0, failed = 0, attempted = 0;
     bool stopped = false;
     std::vector<ReportedFile> files;  // what became of each file, for the report
+    std::vector<std::string> unreadableFiles;  // "PATH: N of its bytes were unreadable"
 
     std::uint64_t Count(RowId folder) const {
         std::uint64_t n = 0;
@@ -147,10 +148,16 @@ public:
             case ExtractStatus::WriteFailed:
                 ++failed;
                 f.status = "failed";
-                f.reason = status == ExtractStatus::Failed ? "no data could be read" : "could not be written";
-                if (writer_.Errors().size() > errorsBefore) f.reason += ": " + writer_.Errors().back();
+                f.reason = "no data could be read";
+                if (status == ExtractStatus::WriteFailed) {
+                    f.reason = "could not be written";
+                    if (writer_.Errors().size() > errorsBefore) f.reason += ": " + writer_.Errors().back();
+                }
                 break;
         }
+        if (unreadable > 0)
+            unreadableFiles.push_back(volumePath + ": " + std::to_string(unreadable) + " of its " +
+                                      std::to_string(e.size) + " bytes were unreadable (zeros written)");
         if (!o_.report.empty()) files.push_back(std::move(f));
     }
 
@@ -295,6 +302,10 @@ int RunRecover(const RecoverOptions& o) {
     for (std::size_t i = 0; i < errors.size() && i < kErrorsShown; ++i) std::fprintf(stderr, "  %s\n", errors[i].c_str());
     if (errors.size() > kErrorsShown)
         std::fprintf(stderr, "  ... and %zu more\n", errors.size() - kErrorsShown);
+    for (std::size_t i = 0; i < r.unreadableFiles.size() && i < kErrorsShown; ++i)
+        std::fprintf(stderr, "  %s\n", r.unreadableFiles[i].c_str());
+    if (r.unreadableFiles.size() > kErrorsShown)
+        std::fprintf(stderr, "  ... and %zu more files with unreadable bytes\n", r.unreadableFiles.size() - kErrorsShown);
     std::uint64_t bad = s.reader->FailedSectors();
     if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));
     if (r.stopped) std::fprintf(stderr, "stopped: the files written so far are kept\n");

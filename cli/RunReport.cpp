@@ -12,16 +12,20 @@
 namespace tarnwell::cli {
 
 namespace {
+nlohmann::ordered_json TextOrNull(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+}
+
 nlohmann::ordered_json FileJson(const ReportedFile& f) {
     nlohmann::ordered_json times = nlohmann::ordered_json::array();
     if (f.modifiedSet) times.push_back("modified");
     if (f.accessedSet) times.push_back("accessed");
     nlohmann::ordered_json j = {{"path", f.path},
-                                {"output", f.output.empty() ? nlohmann::ordered_json(nullptr) : f.output},
+                                {"output", TextOrNull(f.output)},
                                 {"deleted", f.deleted},
                                 {"size", f.size},
                                 {"written", f.written},
-                                {"sha256", f.sha256.empty() ? nlohmann::ordered_json(nullptr) : f.sha256},
+                                {"sha256", TextOrNull(f.sha256)},
                                 {"times_set", times},
                                 {"unreadable_bytes", f.unreadableBytes},
                                 {"status", f.status}};

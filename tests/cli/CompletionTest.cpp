@@ -23,11 +23,15 @@ std::set<std::string> HelpOptions(const std::vector<std::string>& command) {
     auto r = test::RunCli(args);
     std::set<std::string> options;
     std::istringstream in(r.out);
-    const std::regex option("(^|[ ,])(--[a-z][a-z0-9-]*)");
     for (std::string line; std::getline(in, line);) {
-        std::size_t first = line.find_first_not_of(' ');
-        if (first == std::string::npos || line[first] != '-') continue;
-        for (std::sregex_iterator it(line.begin(), line.end(), option), end; it != end; ++it) options.insert((*it)[2]);
+        // "  -h,--help   Print ...": the names are the first word; the text after may quote other programs' options.
+        std::istringstream words(line);
+        std::string names;
+        words >> names;
+        if (names.rfind("-", 0) != 0) continue;
+        std::istringstream each(names);
+        for (std::string name; std::getline(each, name, ',');)
+            if (name.rfind("--", 0) == 0) options.insert(name);
     }
     return options;
 }

@@ -144,6 +144,7 @@ TEST_F(ReportOnTheCard, CountsTheUnreadableBytesOfEachFile) {
 
     auto r = Recover(dir / "out", dir / "report.json", {"--mapfile", (dir / "card.map").string()});
     EXPECT_EQ(r.exitCode, 1) << "unreadable sectors are errors: " << r.err;
+    EXPECT_NE(r.err.find(photoPath + ": 1118 of its 15454 bytes were unreadable"), std::string::npos) << r.err;
     json report = ReadReport(dir / "report.json");
     std::size_t seen = 0;
     for (const json& f : report["files"]) {

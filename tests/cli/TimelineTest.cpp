@@ -26,10 +26,14 @@ std::optional<std::string> Shell(const std::string& command) {
 bool Have(const char* tool) { return std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) == 0; }
 
 // The live files' rows of `mactime -b BODY -d -y` as "date,size,macb,name".
-// Left out: deleted rows, folders, the entries fls adds that are no files
-// (volume label, $FILE_NAME copies, NTFS system files and named streams), and
-// on NTFS the c of macb: the MFT entry's change time, which the rows here do
-// not carry (the bodyfile writes 0 for it, as for FAT, which has no such time).
+// Left out: deleted rows; folders (fls gives them the size of their
+// allocation, the bodyfile the entry's 0); the entries fls adds that are no
+// files (volume label, $FILE_NAME copies, named streams) and NTFS's system
+// files; on NTFS the c of macb, the MFT entry's change time, which the rows
+// here do not carry (the bodyfile writes 0 for it, as FAT has no such time);
+// and where the two name a file differently on purpose: recycled files, which
+// the list shows under their former names, and fat32-card's 210-character name,
+// which fls cuts short.
 std::set<std::string> LiveTimeline(const std::string& mactimeCsv, bool ntfs) {
     std::set<std::string> rows;
     std::istringstream in(mactimeCsv);
@@ -51,6 +55,7 @@ std::set<std::string> LiveTimeline(const std::string& mactimeCsv, bool ntfs) {
         if (f[3].rfind("r/r", 0) != 0 || name.find("(deleted") != std::string::npos ||
             name.find("($FILE_NAME)") != std::string::npos || name.find("(Volume Label Entry)") != std::string::npos)
             continue;
+        if (name.find("/$RECYCLE.BIN/") != std::string::npos || name.rfind("/AAAAAAAAAA", 0) == 0) continue;
         if (ntfs) {
             if (name.rfind("/$", 0) == 0 || name.find(':', name.rfind('/')) != std::string::npos) continue;
             for (char& c : type)
