@@ -91,18 +91,19 @@ set(CPACK_DEBIAN_CLI_PACKAGE_NAME tarnwell)
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME tarnwell-gui)
 set(CPACK_DEBIAN_GUI_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "tarnwell (= ${TARNWELL_PACKAGE_VERSION}), pkexec | policykit-1")
+# CPack indents the lines after the first and turns an empty line into " .".
 set(CPACK_COMPONENT_CLI_DESCRIPTION "read-only file recovery from disks, cards and images
- Tarnwell finds the volumes of a disk or image, decodes NTFS, FAT12/16/32,
- exFAT, ext2/3/4 and HFS+ from the raw sectors, lists live and deleted files,
- carves files by signature and copies what is chosen to another drive with
- its times. It never writes to the source. It reads raw, split, EWF, VHD,
- VHDX, VMDK and QCOW2 images and ddrescue mapfiles, writes bodyfiles for
- mactime and JSON run reports.
- .
- This package holds the tarnwell command.")
+Tarnwell finds the volumes of a disk or image, decodes NTFS, FAT12/16/32,
+exFAT, ext2/3/4 and HFS+ from the raw sectors, lists live and deleted files,
+carves files by signature and copies what is chosen to another drive with
+its times. It never writes to the source. It reads raw, split, EWF, VHD,
+VHDX, VMDK and QCOW2 images and ddrescue mapfiles, writes bodyfiles for
+mactime and JSON run reports.
+
+This package holds the tarnwell command.")
 set(CPACK_COMPONENT_GUI_DESCRIPTION "read-only file recovery wizard
- The Tarnwell wizard: choose a drive, a volume or an image, scan it, and copy
- lost and deleted files to a folder on another drive. It runs the same engine
- as the tarnwell command. The desktop entry starts it through pkexec, as
- reading raw drives needs root.")
+The Tarnwell wizard: choose a drive, a volume or an image, scan it, and copy
+lost and deleted files to a folder on another drive. It runs the same engine
+as the tarnwell command. The desktop entry starts it through pkexec, as
+reading raw drives needs root.")
 include(CPack)

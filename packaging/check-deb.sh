@@ -11,11 +11,12 @@ fail() {
   failed=1
 }
 
+# The one package of a name in the folder (run in a subshell: says why not on stdout, returns 1).
 package() {
   local name=$1
   local found=("$folder"/"$name"_*.deb)
-  [ -f "${found[0]}" ] || { fail "no $name package in $folder"; return 1; }
-  [ ${#found[@]} -eq 1 ] || { fail "more than one $name package in $folder"; return 1; }
+  [ -f "${found[0]}" ] || { echo "no $name package in $folder"; return 1; }
+  [ ${#found[@]} -eq 1 ] || { echo "more than one $name package in $folder"; return 1; }
   echo "${found[0]}"
 }
 
@@ -29,12 +30,12 @@ expect_files() {
   done
   if grep -q '^\./usr/local/' <<<"$listing"; then fail "$(basename "$deb") installs into /usr/local"; fi
   local mode
-  mode=$(dpkg-deb -c "$deb" | awk '$6 ~ /^\.\/usr\/bin\// {print $1}' | sort -u)
+  mode=$(dpkg-deb -c "$deb" | awk '$6 ~ /^\.\/usr\/bin\/./ {print $1}' | sort -u)
   [ -z "$mode" ] || [ "$mode" = "-rwxr-xr-x" ] || fail "$(basename "$deb"): programs are $mode, not -rwxr-xr-x"
 }
 
-cli=$(package tarnwell) || true
-gui=$(package tarnwell-gui) || true
+cli=$(package tarnwell) || { fail "$cli"; cli=""; }
+gui=$(package tarnwell-gui) || { fail "$gui"; gui=""; }
 
 if [ -n "$cli" ]; then
   expect_files "$cli" usr/bin/tarnwell usr/share/man/man1/tarnwell.1.gz \
@@ -57,7 +58,7 @@ fi
 
 if command -v lintian >/dev/null; then
   for deb in $cli $gui; do
-    lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian finds errors in $(basename "$deb")"
+    lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian finds errors in $(basename "$deb")"
   done
 else
   fail "lintian is not installed (scripts/setup.sh installs it)"

@@ -9,8 +9,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 include=$work/include
-: >"$include"
+options=()
 if [ $# -gt 0 ]; then
+  options=(--include="$include")
   echo '[COMMANDS]' >>"$include"
   for command in "$@"; do
     printf '.SS %s\n.nf\n' "$command" >>"$include"
@@ -19,5 +20,5 @@ if [ $# -gt 0 ]; then
     printf '.fi\n' >>"$include"
   done
 fi
-help2man --no-info --section=1 --name="$name" --include="$include" --output="$work/page.1" "$program"
+help2man --no-info --section=1 --name="$name" "${options[@]}" --output="$work/page.1" "$program"
 gzip -9n <"$work/page.1" >"$output"
