@@ -15,8 +15,12 @@ add_custom_command(OUTPUT ${generated}/changelog.gz
   COMMAND gzip -9n < ${packaging}/changelog > ${generated}/changelog.gz
   DEPENDS ${packaging}/changelog VERBATIM)
 
-# Manual pages from --help, when help2man is there.
+# Manual pages from --help, when help2man is there; packages come from the
+# plain build, so the sanitizer and fuzzer builds skip them.
 find_program(HELP2MAN help2man)
+if(TARNWELL_SANITIZE OR TARNWELL_FUZZ)
+  set(HELP2MAN "")
+endif()
 set(TARNWELL_COMMANDS drives volumes list recover search candidates carve signatures)
 set(man_pages)
 if(HELP2MAN)
@@ -33,7 +37,7 @@ if(HELP2MAN)
     list(APPEND man_pages ${generated}/tarnwell-gui.1.gz)
   endif()
 else()
-  message(STATUS "help2man not found: no manual pages")
+  message(STATUS "No manual pages: help2man is missing, or this is a sanitizer or fuzzer build")
 endif()
 add_custom_target(packaging-files ALL DEPENDS ${generated}/changelog.gz ${man_pages})
 
