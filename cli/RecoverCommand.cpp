@@ -244,6 +244,8 @@ nlohmann::ordered_json ReportOptions(const RecoverOptions& o) {
 }
 
 int RunRecover(const RecoverOptions& o) {
+    RunReport report;
+    report.started = UtcNow();  // before the scan, which is part of the run
     std::optional<std::regex> match;
     if (!o.match.empty()) {
         try {
@@ -278,8 +280,6 @@ int RunRecover(const RecoverOptions& o) {
         start = *found;
     }
 
-    RunReport report;
-    report.started = UtcNow();
     if (!o.report.empty()) writer.SetHashing(true);
     Recovery r(p, writer, s.progress, o, match ? &*match : nullptr, *s.reader);
     InterruptGuard guard(s.control);
