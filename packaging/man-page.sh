@@ -5,6 +5,9 @@
 set -euo pipefail
 program=$1 name=$2 output=$3
 shift 3
+# Run it by its bare name, so that its usage lines say "tarnwell", not the build path.
+PATH="$(cd "$(dirname "$program")" && pwd):$PATH"
+program=$(basename "$program")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
