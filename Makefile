@@ -5,7 +5,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
-.PHONY: all setup build build-asan test test-fast demo images fuzz clean
+.PHONY: all setup build build-asan test test-fast demo images fuzz deb deb-check clean
 
 all: build
 
@@ -35,6 +35,17 @@ test: build build-asan
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The Debian packages tarnwell and tarnwell-gui, into $(BUILD)/packages/.
+deb: setup
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
+	cmake --build $(BUILD) -j $(JOBS)
+	rm -f $(BUILD)/packages/*.deb
+	cd $(BUILD) && cpack -G DEB
+
+# What CI asks of the packages: their files (dpkg-deb -c) and no lintian errors.
+deb-check: deb
+	bash packaging/check-deb.sh $(BUILD)/packages
 
 # Every libFuzzer target for FUZZ_SECONDS each (clang; see scripts/fuzz.sh).
 FUZZ_SECONDS ?= 20

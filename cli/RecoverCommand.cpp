@@ -1,5 +1,5 @@
 // tarnwell recover SOURCE [VOLUME] [--mode ...] [--formatted] --out DIR [--path PATH]
-//                  [--match REGEX] [--no-deleted]
+//                  [--match REGEX] [--no-deleted] [--domain-out FILE] [--report FILE]
 // Copies the files of a volume (or of one folder or file of it) into DIR with
 // their times, through the output writer: safe names, nothing outside DIR,
 // clashes kept as "name (2).ext", every failure counted.
@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/RunReport.h"
 #include "cli/ScanVolume.h"
+#include "device/SourceReader.h"
 #include "fs/OutputWriter.h"
 #include "fs/Limits.h"
 
@@ -32,6 +34,7 @@ struct RecoverOptions {
     std::string match;
     bool noDeleted = false;
     std::string domainOut;
+    std::string report;
 };
 
 bool SameNoCase(const std::string& a, const std::string& b) {
@@ -44,7 +47,9 @@ bool SameNoCase(const std::string& a, const std::string& b) {
 
 // The row at a "/"-separated path below the root: exact names first, then
 // without regard to case; a live row before a deleted one of the same name.
-std::optional<RowId> Resolve(const FileSystemParser& p, const std::string& path) {
+// found is the path as the volume spells it.
+std::optional<RowId> Resolve(const FileSystemParser& p, const std::string& path, std::string& found) {
+    found.clear();
     RowId at = p.Root();
     std::size_t from = 0;
     while (from <= path.size()) {
@@ -52,17 +57,18 @@ std::optional<RowId> Resolve(const FileSystemParser& p, const std::string& path)
         std::string part = path.substr(from, cut == std::string::npos ? std::string::npos : cut - from);
         from = cut == std::string::npos ? path.size() + 1 : cut + 1;
         if (part.empty() || part == ".") continue;
-        std::optional<RowId> found;
-        for (int pass = 0; pass < 4 && !found; ++pass) {
+        std::optional<RowId> match;
+        for (int pass = 0; pass < 4 && !match; ++pass) {
             bool exact = pass < 2, live = pass % 2 == 0;
-            for (RowId r = p.FirstChild(at); r != kNoRow && !found; r = p.NextSibling(r)) {
+            for (RowId r = p.FirstChild(at); r != kNoRow && !match; r = p.NextSibling(r)) {
                 EntryInfo e = p.Info(r);
                 if (e.deleted == live) continue;
-                if (exact ? e.name == part : SameNoCase(e.name, part)) found = r;
+                if (exact ? e.name == part : SameNoCase(e.name, part)) match = r;
             }
         }
-        if (!found) return std::nullopt;
-        at = *found;
+        if (!match) return std::nullopt;
+        at = *match;
+        found.append(found.empty() ? "" : "/").append(p.Info(at).name);
     }
     return at;
 }
@@ -73,14 +79,22 @@ public:
         std::string name;
         std::size_t parent;
         std::optional<OutputFolder> out;
+        std::string path;  // on the volume
     };
 
+    static std::string Join(const std::string& folder, const std::string& name) {
+        return folder.empty() ? name : folder + "/" + name;
+    }
+
     Recovery(FileSystemParser& parser, OutputWriter& writer, ProgressSink& progress, const RecoverOptions& o,
-             const std::regex* match)
-        : p_(parser), writer_(writer), progress_(progress), o_(o), match_(match), terminal_(::isatty(STDERR_FILENO) == 1) {}
+             const std::regex* match, const readWriteInterface& reader)
+        : p_(parser), writer_(writer), progress_(progress), o_(o), match_(match), reader_(reader),
+          terminal_(::isatty(STDERR_FILENO) == 1) {}
 
     std::uint64_t whole = 0, partial = 0, failed = 0, attempted = 0;
     bool stopped = false;
+    std::vector<ReportedFile> files;  // what became of each file, for the report
+    std::vector<std::string> unreadableFiles;  // "PATH: N of its bytes were unreadable"
 
     std::uint64_t Count(RowId folder) const {
         std::uint64_t n = 0;
@@ -92,18 +106,60 @@ public:
         return n;
     }
 
-    void SaveFile(RowId row, const OutputFolder& into) {
+    void SaveFile(RowId row, const OutputFolder& into, const std::string& volumePath) {
         EntryInfo e = p_.Info(row);
         ++attempted;
         progress_.SetPosition(static_cast<std::int64_t>(attempted));
         if (terminal_)
             progress_.SetStatus("saving File  " + (into.relativePath.empty() ? "" : into.relativePath + "/") + e.name);
-        switch (p_.ExtractFile(row, writer_, into)) {
-            case ExtractStatus::Ok: ++whole; break;
-            case ExtractStatus::Partial: ++partial; break;
-            case ExtractStatus::Failed:
-            case ExtractStatus::WriteFailed: ++failed; break;
+        std::uint64_t unreadableBefore = reader_.UnreadableBytes();
+        std::size_t errorsBefore = writer_.Errors().size();
+        writer_.TakeFinished();
+        ExtractStatus status = p_.ExtractFile(row, writer_, into);
+        // Extraction is one file at a time, so the reader's count since the
+        // start is this file's; reads past its end (a last cluster) may add a
+        // little, never more than its size.
+        std::uint64_t unreadable = std::min(reader_.UnreadableBytes() - unreadableBefore, e.size);
+        if (status == ExtractStatus::Ok && unreadable > 0) status = ExtractStatus::Partial;
+
+        ReportedFile f;
+        f.path = volumePath;
+        f.deleted = e.deleted;
+        f.size = e.size;
+        f.unreadableBytes = unreadable;
+        if (auto done = writer_.TakeFinished()) {
+            f.output = done->relativePath;
+            f.written = done->bytes;
+            f.sha256 = done->sha256;
+            f.accessedSet = done->accessedSet;
+            f.modifiedSet = done->modifiedSet;
         }
+        switch (status) {
+            case ExtractStatus::Ok:
+                ++whole;
+                f.status = "ok";
+                break;
+            case ExtractStatus::Partial:
+                ++partial;
+                f.status = "partial";
+                f.reason = unreadable > 0 ? std::to_string(unreadable) + " bytes unreadable, written as zeros"
+                                          : "some of its data could not be found";
+                break;
+            case ExtractStatus::Failed:
+            case ExtractStatus::WriteFailed:
+                ++failed;
+                f.status = "failed";
+                f.reason = "no data could be read";
+                if (status == ExtractStatus::WriteFailed) {
+                    f.reason = "could not be written";
+                    if (writer_.Errors().size() > errorsBefore) f.reason += ": " + writer_.Errors().back();
+                }
+                break;
+        }
+        if (unreadable > 0)
+            unreadableFiles.push_back(volumePath + ": " + std::to_string(unreadable) + " of its " +
+                                      std::to_string(e.size) + " bytes were unreadable (zeros written)");
+        if (!o_.report.empty()) files.push_back(std::move(f));
     }
 
     // Saves the contents of folder. Folders are made as they are entered, or,
@@ -118,7 +174,7 @@ public:
             EntryInfo e = p_.Info(r);
             if (e.deleted && o_.noDeleted) continue;
             if (e.folder) {
-                frames.push_back({e.name, frame, std::nullopt});
+                frames.push_back({e.name, frame, std::nullopt, Join(frames[frame].path, e.name)});
                 std::size_t sub = frames.size() - 1;
                 if (match_ == nullptr) Folder(frames, sub);
                 SaveFolder(r, frames, sub);
@@ -127,8 +183,21 @@ public:
                 continue;
             }
             if (!Wanted(e)) continue;
-            if (const OutputFolder* into = Folder(frames, frame)) SaveFile(r, *into);
-            else ++failed, ++attempted;
+            std::string path = Join(frames[frame].path, e.name);
+            if (const OutputFolder* into = Folder(frames, frame)) {
+                SaveFile(r, *into, path);
+                continue;
+            }
+            ++failed, ++attempted;
+            if (!o_.report.empty()) {
+                ReportedFile f;
+                f.path = path;
+                f.deleted = e.deleted;
+                f.size = e.size;
+                f.status = "failed";
+                f.reason = "its folder could not be made";
+                files.push_back(std::move(f));
+            }
         }
     }
 
@@ -148,10 +217,36 @@ private:
     ProgressSink& progress_;
     const RecoverOptions& o_;
     const std::regex* match_;
+    const readWriteInterface& reader_;
     bool terminal_;
 };
 
+// The options that shape what a run recovers (not where its side files go).
+nlohmann::ordered_json ReportOptions(const RecoverOptions& o) {
+    auto orNull = [](const std::string& v) { return v.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(v); };
+    const VolumeOptions& v = o.scan.volume;
+    return {{"out", o.out},
+            {"mode", o.scan.mode},
+            {"formatted", o.scan.formatted},
+            {"path", orNull(o.path)},
+            {"match", orNull(o.match)},
+            {"no_deleted", o.noDeleted},
+            {"mapfile", orNull(o.scan.mapfile)},
+            {"volume",
+             {{"index", v.volumeIndex > 0 ? nlohmann::ordered_json(v.volumeIndex) : nlohmann::ordered_json(nullptr)},
+              {"start", v.startSector ? nlohmann::ordered_json(*v.startSector) : nlohmann::ordered_json(nullptr)},
+              {"size_mib", v.sizeMiB ? nlohmann::ordered_json(*v.sizeMiB) : nlohmann::ordered_json(nullptr)},
+              {"fs", v.fsKind}}},
+            {"advanced", o.scan.mode != "advanced" ? nlohmann::ordered_json(nullptr)
+                                                   : nlohmann::ordered_json{{"max", o.scan.advanced.max},
+                                                                            {"table", o.scan.advanced.table},
+                                                                            {"cluster", o.scan.advanced.cluster},
+                                                                            {"heap", o.scan.advanced.heap}}}};
+}
+
 int RunRecover(const RecoverOptions& o) {
+    RunReport report;
+    report.started = UtcNow();  // before the scan, which is part of the run
     std::optional<std::regex> match;
     if (!o.match.empty()) {
         try {
@@ -176,8 +271,9 @@ int RunRecover(const RecoverOptions& o) {
     FileSystemParser& p = *s.parser;
 
     RowId start = p.Root();
+    std::string startPath;
     if (!o.path.empty()) {
-        auto found = Resolve(p, o.path);
+        auto found = Resolve(p, o.path, startPath);
         if (!found) {
             std::fprintf(stderr, "no file or folder %s on the volume\n", o.path.c_str());
             return kExitUsage;
@@ -185,17 +281,18 @@ int RunRecover(const RecoverOptions& o) {
         start = *found;
     }
 
-    Recovery r(p, writer, s.progress, o, match ? &*match : nullptr);
+    if (!o.report.empty()) writer.SetHashing(true);
+    Recovery r(p, writer, s.progress, o, match ? &*match : nullptr, *s.reader);
     InterruptGuard guard(s.control);
     EntryInfo target = p.Info(start);
     if (target.folder || start == p.Root()) {
         std::uint64_t total = r.Count(start);
         s.progress.SetRange(0, static_cast<std::int64_t>(total));
-        std::vector<Recovery::Frame> frames{{"", 0, writer.Root()}};
+        std::vector<Recovery::Frame> frames{{"", 0, writer.Root(), startPath}};
         r.SaveFolder(start, frames, 0);
     } else if (!(target.deleted && o.noDeleted) && (!match || std::regex_search(target.name, *match))) {
         s.progress.SetRange(0, 1);
-        r.SaveFile(start, writer.Root());
+        r.SaveFile(start, writer.Root(), startPath);
     }
     s.progress.Finish();
 
@@ -210,6 +307,10 @@ int RunRecover(const RecoverOptions& o) {
     if (!renamed.empty()) std::fprintf(stderr, "%zu names changed to fit the output folder:\n", renamed.size());
     for (std::size_t i = 0; i < renamed.size() && i < kErrorsShown; ++i) std::fprintf(stderr, "  %s\n", renamed[i].c_str());
     if (renamed.size() > kErrorsShown) std::fprintf(stderr, "  ... and %zu more\n", renamed.size() - kErrorsShown);
+    for (std::size_t i = 0; i < r.unreadableFiles.size() && i < kErrorsShown; ++i)
+        std::fprintf(stderr, "  %s\n", r.unreadableFiles[i].c_str());
+    if (r.unreadableFiles.size() > kErrorsShown)
+        std::fprintf(stderr, "  ... and %zu more files with unreadable bytes\n", r.unreadableFiles.size() - kErrorsShown);
     std::uint64_t bad = s.reader->FailedSectors();
     if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));
     if (r.stopped) std::fprintf(stderr, "stopped: the files written so far are kept\n");
@@ -221,8 +322,23 @@ int RunRecover(const RecoverOptions& o) {
         domainFailed = !domain;
         if (domainFailed) std::fprintf(stderr, "cannot write the domain mapfile %s\n", o.domainOut.c_str());
     }
-    bool errorsSeen =
-        r.failed > 0 || writer.FilesFailed() > 0 || bad > 0 || r.stopped || s.stopped || domainFailed;
+    bool reportFailed = false;
+    if (!o.report.empty()) {
+        report.finished = UtcNow();
+        report.sourcePath = o.scan.source;
+        report.sourceSize = s.reader->fileLength();
+        report.sourceKind = SourceKindName(DetectSourceKind(o.scan.source));
+        report.volume = s.volume;
+        report.options = ReportOptions(o);
+        report.files = std::move(r.files);
+        report.unreadableSectors = bad;
+        report.stopped = r.stopped || s.stopped;
+        std::string error;
+        reportFailed = !WriteReport(o.report, report, error);
+        if (reportFailed) std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    bool errorsSeen = r.failed > 0 || writer.FilesFailed() > 0 || bad > 0 || r.stopped || s.stopped || domainFailed ||
+                      reportFailed;
     return errorsSeen ? kExitErrors : kExitOk;
 }
 
@@ -239,6 +355,9 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--domain-out", o->domainOut,
                     "Write a ddrescue domain mapfile of the sectors this run read (metadata and the chosen "
                     "files), for `ddrescue --domain-mapfile`");
+    cmd->add_option("--report", o->report,
+                    "Write a JSON report of the run: source, volume, options, and per file its size, SHA-256 of "
+                    "what was written, times set, unreadable bytes and status");
     cmd->callback([o, &exitCode] {
         o->scan.recordReads = !o->domainOut.empty();
         exitCode = RunRecover(*o);

@@ -5,7 +5,7 @@
 int main(int argc, char** argv) {
     CLI::App app{"Tarnwell: read-only recovery of files from disks, cards and images"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "tarnwell 21.04");
+    app.set_version_flag("--version", std::string("tarnwell ") + tarnwell::cli::kVersion);
 
     int exitCode = tarnwell::cli::kExitOk;
     tarnwell::cli::AddDrivesCommand(app, exitCode);

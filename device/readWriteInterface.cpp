@@ -79,6 +79,7 @@ bool readWriteInterface::ReadSectorBySector(std::uint64_t position, unsigned cha
             ok = false;
             if (status == RawStatus::Error) {
                 ++failedSectors_;
+                unreadableBytes_ += piece - got;
             } else {
                 std::memset(destination + done + piece, 0, count - done - piece);
                 return false;

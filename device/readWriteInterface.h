@@ -43,6 +43,9 @@ public:
     // Sectors the device refused since the last reset.
     std::uint64_t FailedSectors() const { return failedSectors_.load(); }
     void ResetFailedSectors() { failedSectors_ = 0; }
+    // Bytes handed out as zeros because the device refused them (never reset),
+    // so that a caller can tell how much of one file was lost.
+    std::uint64_t UnreadableBytes() const { return unreadableBytes_.load(); }
 
 protected:
     friend class ReaderDecorator;
@@ -65,6 +68,7 @@ private:
     std::int64_t position_ = 0;
     std::uint64_t length_ = 0;
     std::atomic<std::uint64_t> failedSectors_{0};
+    std::atomic<std::uint64_t> unreadableBytes_{0};
 };
 
 }  // namespace tarnwell

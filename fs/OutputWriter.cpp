@@ -65,6 +65,7 @@ bool OutputFile::Write(const void* data, std::size_t size) {
             error_ = n < 0 ? errno : ENOSPC;
             return false;
         }
+        if (hash_) hash_->Update(p, static_cast<std::size_t>(n));
         p += n;
         size -= static_cast<std::size_t>(n);
         bytes_ += static_cast<std::uint64_t>(n);
@@ -168,6 +169,7 @@ std::unique_ptr<OutputFile> OutputWriter::CreateFile(const OutputFolder& parent,
         file->fd_ = fd;
         file->relativePath_ = Join(parent.relativePath, candidate);
         NoteRename(name, parent.relativePath, candidate);
+        if (hashing_) file->hash_ = std::make_unique<Sha256>();
         return file;
     }
     CountFailure(Join(parent.relativePath, safe), "too many files of this name");
@@ -221,19 +223,29 @@ bool OutputWriter::FinishFile(std::unique_ptr<OutputFile> file, const OutputTime
     auto accessed = ToTimespec(times.accessed), modified = ToTimespec(times.modified);
     ts[0] = accessed ? *accessed : timespec{0, UTIME_OMIT};
     ts[1] = modified ? *modified : timespec{0, UTIME_OMIT};
-    if (ok && (accessed || modified)) ::futimens(file->fd_, ts);
+    bool timesSet = ok && (accessed || modified) && ::futimens(file->fd_, ts) == 0;
     if (::close(file->fd_) != 0 && ok) {
         ok = false;
         file->error_ = errno;
     }
     file->fd_ = -1;
     bytesWritten_ += file->bytes_;
+    FinishedFile done{file->relativePath_, file->bytes_, file->hash_ ? file->hash_->HexDigest() : "",
+                      timesSet && accessed.has_value(), timesSet && modified.has_value(), ok, ""};
     if (ok) {
         ++filesWritten_;
     } else {
-        CountFailure(file->relativePath_, std::strerror(file->error_ ? file->error_ : EIO));
+        done.error = std::strerror(file->error_ ? file->error_ : EIO);
+        CountFailure(file->relativePath_, done.error);
     }
+    finished_ = std::move(done);
     return ok;
+}
+
+std::optional<FinishedFile> OutputWriter::TakeFinished() {
+    std::optional<FinishedFile> out = std::move(finished_);
+    finished_.reset();
+    return out;
 }
 
 void OutputWriter::CountFailure(const std::string& what, const std::string& why) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fs/FileTime.h"
+#include "fs/Sha256.h"
 
 namespace tarnwell {
 
@@ -44,10 +45,21 @@ public:
 private:
     friend class OutputWriter;
     int fd_ = -1;
+    std::unique_ptr<Sha256> hash_;  // of the bytes the output accepted, when the writer hashes
     std::string relativePath_;
     std::uint64_t bytes_ = 0;
     bool failed_ = false;
     int error_ = 0;
+};
+
+// What became of the last file the writer finished.
+struct FinishedFile {
+    std::string relativePath;
+    std::uint64_t bytes = 0;
+    std::string sha256;  // empty unless the writer hashes
+    bool accessedSet = false, modifiedSet = false;
+    bool ok = false;
+    std::string error;  // why not, when !ok
 };
 
 class OutputWriter {
@@ -77,6 +89,11 @@ public:
     // Counts a file whose data could not be had (the parser gave up on it).
     void CountFailure(const std::string& what, const std::string& why);
 
+    // Hash every file's bytes as they are written (for run reports).
+    void SetHashing(bool on) { hashing_ = on; }
+    // The file FinishFile last closed, once; nothing when none since the last take.
+    std::optional<FinishedFile> TakeFinished();
+
     std::uint64_t FilesWritten() const { return filesWritten_; }
     std::uint64_t FilesFailed() const { return filesFailed_; }
     std::uint64_t BytesWritten() const { return bytesWritten_; }
@@ -105,6 +122,8 @@ private:
     std::uint64_t filesWritten_ = 0, filesFailed_ = 0, bytesWritten_ = 0;
     std::vector<std::string> errors_;
     std::vector<std::string> renamed_;
+    bool hashing_ = false;
+    std::optional<FinishedFile> finished_;
 
     void NoteRename(std::string_view original, const std::string& folder, const std::string& written);
 };

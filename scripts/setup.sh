@@ -7,11 +7,13 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config git
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev zlib1g-dev
-  libewf-dev libvhdi-dev libvmdk-dev libqcow-dev
+  libewf-dev libvhdi-dev libvmdk-dev libqcow-dev nettle-dev
   # fuzzing (libFuzzer with clang)
   clang libfuzzer-14-dev
   # benchmarks (peak memory)
   time
+  # the Debian package
+  dpkg-dev fakeroot help2man lintian bash-completion
   # GUI
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb
   # test images and reference tools
