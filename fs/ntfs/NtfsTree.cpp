@@ -191,7 +191,10 @@ void ntfs::ChooseAdvancedPicks() {
                 std::vector<std::uint8_t> record(recordSize);
                 links_.reader->ReadAt(static_cast<std::int64_t>(at), record.data(), record.size());
                 const std::uint64_t own = ByteView(record).Le32(28);
-                if (MftCandidateAt(at, UsableRecordSize(own) ? own : recordSize, c)) mftCandidates.push_back(c);
+                // One candidate per list entry, so that the page's indices hold;
+                // one that names no $MFT fails when it is used.
+                if (!MftCandidateAt(at, UsableRecordSize(own) ? own : recordSize, c)) c.entry.recordOffset = at;
+                mftCandidates.push_back(c);
             }
         } else {
             FindMftCandidates(static_cast<std::uint64_t>(CandidateLimit(pick.max)));
