@@ -169,17 +169,28 @@ void Fat64Class::ReadScannedDirectoryCluster(std::uint32_t row, std::vector<std:
         runs = ClusterRuns(dir.firstCluster, std::clamp<std::uint64_t>(dir.dataLength, clusterSize_, kMaxFolderBytes),
                            dir.Contiguous(), dir.Deleted(), complete);
     }
+    // A cluster belongs to one folder: one read already is a loop or a
+    // cross-link, and ends this folder there.
+    std::vector<std::uint32_t> clusters;
+    for (const Run& r : runs) {
+        bool ended = false;
+        for (std::uint64_t k = 0; k < r.count && !ended; ++k) {
+            const auto c = static_cast<std::uint32_t>(r.first + k);
+            ended = !dirClusters_.insert(c).second;
+            if (!ended) clusters.push_back(c);
+        }
+        if (ended) break;
+    }
+    runs.clear();
+    for (std::uint32_t c : clusters) {
+        if (!runs.empty() && runs.back().first + runs.back().count == c)
+            ++runs.back().count;
+        else
+            runs.push_back({c, 1});
+    }
     std::vector<std::uint8_t> bytes;
     ReadRuns(runs, kMaxFolderBytes, bytes);
-    auto positionOf = [&](std::size_t at) {
-        std::uint64_t left = at;
-        for (const Run& r : runs) {
-            const std::uint64_t size = r.count * clusterSize_;
-            if (left < size) return ClusterOffset(r.first) + left;
-            left -= size;
-        }
-        return std::uint64_t(0);
-    };
+    auto positionOf = [&](std::size_t at) { return ClusterOffset(clusters[at / clusterSize_]) + at % clusterSize_; };
     auto isAncestorOrSelf = [&](std::uint32_t candidate) {
         for (std::uint32_t r = row, steps = 0; steps <= entries_.size(); r = entries_[r].parentIndex, ++steps) {
             if (r == candidate) return true;
@@ -225,6 +236,7 @@ void Fat64Class::BuildFromScan(std::uint64_t heap, std::uint64_t fat) {
     fatBlocks_.clear();
     builtAt_.clear();
     readFolders_.clear();
+    dirClusters_.clear();
     entries_.clear();
     clusterCount_ = volumeSize_ > heap ? std::min<std::uint64_t>((volumeSize_ - heap) / clusterSize_, 0xFFFFFFF5u) : 0;
 
@@ -264,7 +276,7 @@ void Fat64Class::BuildFromScan(std::uint64_t heap, std::uint64_t fat) {
     drain();
     std::vector<std::uint8_t> block(kBuildRead);
     for (std::size_t i = 0; i < foundEntries_.size(); ++i) {
-        if (i % 4096 == 0 && !Checkpoint()) break;
+        // No stop here: a stop ends the scan, and the build runs on what it found.
         const std::uint64_t q = foundEntries_[i];
         if (builtAt_.count(q)) continue;
         const std::uint64_t from = q / 512 * 512;
@@ -280,6 +292,7 @@ void Fat64Class::BuildFromScan(std::uint64_t heap, std::uint64_t fat) {
     }
     builtAt_.clear();
     readFolders_.clear();
+    dirClusters_.clear();
 }
 
 bool Fat64Class::ScanAdvanced() {

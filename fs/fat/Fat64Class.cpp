@@ -261,6 +261,7 @@ EntryInfo Fat64Class::Info(RowId row) const {
     info.name = row == 0 ? links_.rootFolderName : e.name;
     info.folder = e.Folder();
     info.deleted = e.Deleted();
+    info.orphan = advancedGeometry_ && row != kOrphanRow && e.parentIndex == kOrphanRow;
     info.size = info.folder ? 0 : e.dataLength;
     info.created = ExFatTime(e.createTimestamp, e.create10ms, e.createUtcOffset);
     info.modified = ExFatTime(e.modifyTimestamp, e.modify10ms, e.modifyUtcOffset);

@@ -96,6 +96,7 @@ private:
     std::uint64_t rootEnd_ = 0;
     std::unordered_map<std::uint64_t, std::uint32_t> builtAt_;  // set position -> its row
     std::unordered_set<std::uint32_t> readFolders_;              // first clusters read as folders
+    std::unordered_set<std::uint32_t> dirClusters_;              // every cluster read as a folder's
 };
 
 }  // namespace tarnwell

@@ -221,8 +221,11 @@ struct HandMade {
         return (2 + names) * 32;
     }
     std::unique_ptr<FileSystemParser> Scan(MemoryReader& reader, RecordingPrompter& prompter,
-                                           std::vector<std::uint32_t> shifts = {kShift}) {
+                                           std::vector<std::uint32_t> shifts = {kShift},
+                                           ProgressSink* progress = nullptr, JobControl* control = nullptr) {
         ParserLinks links = Links(reader, prompter);
+        if (progress) links.progress = progress;
+        links.control = control;
         auto found = std::make_shared<TableCandidates>();
         found->tables = {kFat};
         found->heaps = {kHeap};
@@ -291,6 +294,34 @@ TEST(ExFatAdvancedHandMade, FoldersThatHoldThemselvesEndTheBuild) {
     EXPECT_TRUE(listed.count(orphan + "self"));
     EXPECT_TRUE(listed.count(orphan + "a/b"));
     EXPECT_EQ(parser->RowCount(), 5u) << "root, orphans, self, a, b";
+}
+
+// Stops the job once the scan has reported its first block.
+class StopAfterFirstBlock final : public ProgressSink {
+public:
+    explicit StopAfterFirstBlock(JobControl& control) : control_(control) {}
+    void SetRange(std::int64_t, std::int64_t) override {}
+    void SetPosition(std::int64_t) override { control_.RequestStop(); }
+    void SetStatus(const std::string&) override {}
+
+private:
+    JobControl& control_;
+};
+
+TEST(ExFatAdvancedHandMade, AStopDuringTheScanKeepsWhatItFound) {
+    HandMade v(9u << 20);
+    v.Set(v.ClusterAt(10), u"early.txt", 0x20, 30, 1);
+    v.Set((8u << 20) + 4096, u"late.txt", 0x20, 31, 1);
+    MemoryReader reader(v.bytes);
+    RecordingPrompter prompter;
+    JobControl control;
+    StopAfterFirstBlock progress(control);
+    auto parser = v.Scan(reader, prompter, {HandMade::kShift}, &progress, &control);
+    ASSERT_TRUE(parser);
+    auto listed = test::ListParser(*parser);
+    const std::string orphan = std::string(kFatOrphanFolderName) + "/";
+    EXPECT_TRUE(listed.count(orphan + "early.txt"));
+    EXPECT_FALSE(listed.count(orphan + "late.txt")) << "the stop came before its block";
 }
 
 TEST(ExFatAdvancedHandMade, ClusterShiftsNoVolumeCanHaveAreRefused) {
