@@ -55,6 +55,7 @@ bool ntfs::Scan(RecoveryMode mode) {
         } else if (mode == RecoveryMode::Advanced) {
             ChooseAdvancedPicks();
             ok = UseMftCandidate(*chosenCandidate);
+            if (!ok) links_.prompter->Inform("The picked MFT candidate holds no usable MFT record.");
             if (ok) ReadMftRecords();
         } else {
             Status(" ParsingBasedOnMFT is going on....");

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "advanced/TableFinder.h"
 #include "device/MemoryReader.h"
 #include "fs/fat/FatParser.h"
 #include "fs/ParserFactory.h"
@@ -92,6 +93,28 @@ TEST(AdvancedFatFixtures, ALongNameGoesOnlyToTheEntryWhoseChecksumItCarries) {
     EXPECT_TRUE(listed.count(orphan + "CUTOFF~1.TXT"));
     EXPECT_TRUE(listed.count(orphan + "PLAIN.TXT"));
     EXPECT_FALSE(listed.count(orphan + "cut off.txt"));
+}
+
+TEST(AdvancedFatFixtures, HandedOverClusterSizesNoFatCanHaveAreRefused) {
+    test::FatFixture f = test::FatFixture::Fat32(2);
+    f.Entry(f.RootOffset(), "F       TXT", 0x20, 10, 4);
+    f.Chain({10});
+    std::memset(f.bytes.data(), 0, 512);
+    for (std::uint32_t spc : {0u, 3u, 512u, 6648473u, 0xFFFFFFFFu}) {
+        MemoryReader reader(f.bytes);
+        RecordingPrompter prompter;
+        ParserLinks links;
+        links.reader = &reader;
+        links.prompter = &prompter;
+        links.volume.fileSystem = "FAT32";
+        auto lists = std::make_shared<TableCandidates>();
+        lists->tables = {f.FatOffset()};
+        lists->clusterSizes = {spc};
+        links.advanced.found = lists;
+        auto parser = MakeParser("FAT32", links);
+        EXPECT_FALSE(parser->Scan(RecoveryMode::Advanced)) << spc;
+        EXPECT_FALSE(prompter.informed.empty()) << spc;
+    }
 }
 
 TEST(AdvancedFatFixtures, AHugeFat16GeometryInTheBootSectorIsBounded) {
