@@ -67,6 +67,50 @@ void PushUnique(std::vector<std::uint32_t>& list, std::uint32_t v) {
 
 }  // namespace
 
+void NoteRootAnchors(ByteView sector, std::uint64_t at, RootAnchors& anchors) {
+    // The up-case table, as every formatter writes it, maps its first 32 units to themselves.
+    if (anchors.upcaseAt == 0 && sector.size() >= 64) {
+        bool identity = true;
+        for (std::size_t u = 0; u < 32 && identity; ++u) identity = sector.Le16(2 * u) == u;
+        if (identity) anchors.upcaseAt = at;
+    }
+    // A root directory's first sector: the bitmap entry, then the up-case entry.
+    if (anchors.rootAt != 0) return;
+    for (std::size_t slot = 0; slot + 64 <= std::min<std::size_t>(sector.size(), 4 * 32); slot += 32) {
+        if (sector.U8(slot) != 0x81 || sector.U8(slot + 32) != 0x82) continue;
+        const std::uint32_t bitmapCluster = sector.Le32(slot + 20), upcaseCluster = sector.Le32(slot + 32 + 20);
+        const std::uint64_t bitmapBytes = sector.Le64(slot + 24);
+        if (bitmapCluster < 2 || upcaseCluster <= bitmapCluster || bitmapBytes == 0) continue;
+        anchors.rootAt = at;
+        anchors.bitmapCluster = bitmapCluster;
+        anchors.upcaseCluster = upcaseCluster;
+        anchors.bitmapBytes = bitmapBytes;
+        return;
+    }
+}
+
+std::vector<std::uint64_t> HeapsFromRoot(const RootAnchors& a, std::uint64_t volumeSize) {
+    std::vector<std::uint64_t> heaps;
+    if (!a.Complete()) return heaps;
+    for (unsigned shift = 0; shift <= 16; ++shift) {
+        const std::uint64_t cs = 512ull << shift;
+        const std::uint64_t before = std::uint64_t(a.upcaseCluster - 2) * cs;
+        if (before > a.upcaseAt) break;
+        const std::uint64_t heap = a.upcaseAt - before;
+        // The up-case table follows the bitmap, the root lies on a cluster of
+        // the heap, and the bitmap has one bit per cluster of the rest of the volume.
+        const std::uint64_t bitmapClusters = (a.bitmapBytes + cs - 1) / cs;
+        if (heap == 0 || a.upcaseCluster != a.bitmapCluster + bitmapClusters || a.rootAt < heap ||
+            (a.rootAt - heap) % cs != 0 || heap >= volumeSize)
+            continue;
+        const std::uint64_t clusters = (volumeSize - heap) / cs;
+        // (a volume a little longer than its file system leaves a cluster over)
+        if ((clusters + 7) / 8 < a.bitmapBytes || (clusters + 7) / 8 > a.bitmapBytes + 1) continue;
+        heaps.push_back(heap);
+    }
+    return heaps;
+}
+
 bool TableKindForName(const std::string& name, TableKind& kind) {
     std::string n = Lower(name);
     if (n == "ntfs") kind = TableKind::Ntfs;
@@ -155,8 +199,9 @@ void TableFinder::Pass(std::size_t maxTables, std::size_t maxHeaps, TableCandida
     progress_.SetRange(0, 1000);
     std::uint64_t found = 0;
     bool tableSeen = false;
+    RootAnchors anchors;
     for (std::uint64_t p = 0; p < volumeSize_;) {
-        if (out.tables.size() >= maxTables && (!heaps || out.heaps.size() >= maxHeaps)) break;
+        if (out.tables.size() >= maxTables && (!heaps || (out.heaps.size() >= maxHeaps && anchors.Complete()))) break;
         if (control_ != nullptr && !control_->Checkpoint()) {
             out.stopped = true;
             break;
@@ -179,8 +224,17 @@ void TableFinder::Pass(std::size_t maxTables, std::size_t maxHeaps, TableCandida
                 // The heap follows the table: FF runs of the boot region are no heap.
                 out.heaps.push_back(p + at);
             }
+            if (heaps) NoteRootAnchors(ByteView(s, std::min<std::size_t>(512, n - at)), p + at, anchors);
         }
         p += n;
+    }
+    if (heaps) {
+        // Heaps the root's own entries place go before those the bitmap's look suggests.
+        std::vector<std::uint64_t> placed = HeapsFromRoot(anchors, volumeSize_);
+        for (std::uint64_t h : out.heaps)
+            if (std::find(placed.begin(), placed.end(), h) == placed.end()) placed.push_back(h);
+        if (placed.size() > maxHeaps) placed.resize(maxHeaps);
+        out.heaps = std::move(placed);
     }
     progress_.SetPosition(1000);
 }

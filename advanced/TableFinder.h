@@ -10,7 +10,9 @@
 //   FAT32  media FFFF0F, then 0FFFFFFF    (top four reserved bits and entry
 //                                          1's flag bits 27, 26 masked)
 //   exFAT  F8FFFFFF FFFFFFFF
-//   heap   FF x 8                         (a well-filled allocation bitmap)
+//   heap   FF x 8                         (a well-filled allocation bitmap), and
+//          where the root's bitmap and up-case entries and the up-case
+//          table itself agree (see RootAnchors), those first
 // media is F0 or F8 to FF; eight FF bytes are no FAT head (a table's end-of-chain
 // runs look so). A volume's boot sector, or its backup when the
 // primary is unusable (FAT32 sector 6, exFAT sector 12, NTFS the volume's
@@ -23,6 +25,7 @@
 #include "app/JobControl.h"
 #include "app/ProgressSink.h"
 #include "device/readWriteInterface.h"
+#include "fs/ByteView.h"
 
 namespace tarnwell {
 
@@ -58,6 +61,20 @@ bool MatchesHeapSignature(const std::uint8_t* p);
 // ones, then every other power of two (sectors per cluster 1 to 128; exFAT
 // shifts 0 to 16). No value twice.
 std::vector<std::uint32_t> ClusterSizeList(TableKind kind, const BootHint& boot);
+
+// What places an exFAT heap without a boot sector: the root directory's
+// bitmap and up-case entries name their clusters, and the up-case table is
+// recognisable where it lies; together they fix the heap's start.
+struct RootAnchors {
+    std::uint64_t rootAt = 0;    // the sector holding the two entries
+    std::uint64_t upcaseAt = 0;  // the first sector of the up-case table
+    std::uint32_t bitmapCluster = 0, upcaseCluster = 0;
+    std::uint64_t bitmapBytes = 0;
+    bool Complete() const { return rootAt != 0 && upcaseAt != 0; }
+};
+void NoteRootAnchors(ByteView sector, std::uint64_t at, RootAnchors& anchors);
+// The heap starts the anchors agree with, one per cluster size at most.
+std::vector<std::uint64_t> HeapsFromRoot(const RootAnchors& anchors, std::uint64_t volumeSize);
 
 struct TableCandidates {
     std::vector<std::uint64_t> tables;        // byte positions from the volume start, in disk order

@@ -87,6 +87,7 @@ bool Fat64Class::ReadBootSector() {
 
 std::uint32_t Fat64Class::NextCluster(std::uint32_t c) {
     if (links_.driveFormatted || c < 2 || c >= clusterCount_ + 2) return kEnd;
+    if (fatOffset_ == 0) return 0;  // an advanced pick without a table: no chain is known
     std::uint64_t at = fatOffset_ + 4ULL * c;
     std::uint64_t block = at / kFatBlock;
     auto it = fatBlocks_.find(block);
@@ -125,7 +126,9 @@ std::vector<Fat64Class::Run> Fat64Class::ClusterRuns(std::uint32_t first, std::u
     // A deleted file's table entries are often freed or reused: trust its chain
     // only when it still spans the file exactly, else take the clusters after
     // its first one, as the usual recovery of deleted files does.
-    if (chain.size() < needed && deleted) return contiguousRun();
+    // A live file whose table entry is free means the table was lost (the
+    // advanced mode's picks): its clusters are as likely to follow on.
+    if (chain.size() < needed && (deleted || (advancedGeometry_ && chain.size() == 1))) return contiguousRun();
     complete = chain.size() == needed;
     for (std::uint32_t c : chain) {
         if (!runs.empty() && runs.back().first + runs.back().count == c)
@@ -225,7 +228,8 @@ void Fat64Class::LinkTree() {
     }
 }
 
-bool Fat64Class::Scan(RecoveryMode) {
+bool Fat64Class::Scan(RecoveryMode mode) {
+    if (mode == RecoveryMode::Advanced) return ScanAdvanced();
     AttachReader();
     if (!ReadBootSector()) {
         links_.prompter->Inform("Selected Drive is not in exFat Format");
@@ -258,6 +262,7 @@ EntryInfo Fat64Class::Info(RowId row) const {
     info.name = row == 0 ? links_.rootFolderName : e.name;
     info.folder = e.Folder();
     info.deleted = e.Deleted();
+    info.orphan = advancedGeometry_ && row != kOrphanRow && e.parentIndex == kOrphanRow;
     info.size = info.folder ? 0 : e.dataLength;
     info.created = ExFatTime(e.createTimestamp, e.create10ms, e.createUtcOffset);
     info.modified = ExFatTime(e.modifyTimestamp, e.modify10ms, e.modifyUtcOffset);

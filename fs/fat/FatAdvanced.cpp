@@ -45,7 +45,8 @@ bool FatParser::ChooseGeometry(std::string& problem) {
     if (found.stopped) stopped_ = true;
     const std::uint64_t fatAt = Pick<std::uint64_t>(found.tables, links_.advanced.table, 0);
     const std::uint32_t spc = Pick<std::uint32_t>(found.clusterSizes, links_.advanced.cluster, 0);
-    if (fatAt == 0 || fatAt % kSectorSize != 0 || spc == 0) {
+    // Handed-over lists may hold anything: only a power of two up to 256 sectors is a FAT cluster.
+    if (fatAt == 0 || fatAt % kSectorSize != 0 || spc == 0 || spc > 256 || (spc & (spc - 1)) != 0) {
         problem = std::string("NO FAT  ") + (fat32 ? "FAT32" : "FAT16") + "-ENTRY found ..";
         return false;
     }

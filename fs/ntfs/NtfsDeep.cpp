@@ -106,6 +106,35 @@ std::pair<const std::pair<std::uint64_t, RowId>*, const std::pair<std::uint64_t,
             rowsByNumber.data() + (range.second - rowsByNumber.begin())};
 }
 
+bool ntfs::MftCandidateAt(std::uint64_t mftAt, std::uint64_t size, MftCandidate& c) {
+    std::vector<std::uint8_t> mft(size);
+    links_.reader->ReadAt(static_cast<std::int64_t>(mftAt), mft.data(), mft.size());
+    std::vector<std::uint8_t> raw = mft;
+    RecordSummary s = SummarizeRecord(mft.data(), mft.size());
+    if (!s.hasName || s.name != "$MFT") return false;
+    c.entry.signature = ByteView(raw).Le32(0);
+    c.entry.recordOffset = mftAt;
+    c.entry.recordFlags = s.flags;
+    c.entry.sequence = s.sequence;
+    c.entry.hasName = true;
+    c.entry.created = s.created;
+    c.entry.modified = s.modified;
+    c.entry.accessed = s.accessed;
+    for (const Attribute& a : Attributes(mft)) {
+        if (a.type != kData || !a.nonResident || a.nameLength != 0 || a.StartVcn() != 0) continue;
+        std::vector<ClusterRun> runs;
+        DecodeRunList(a.MappingPairs(), 0, runs);
+        c.entry.dataSize = a.RealSize();
+        if (!runs.empty() && !runs[0].sparse && runs[0].lcn > 0) {
+            auto lcn = static_cast<std::uint64_t>(runs[0].lcn);
+            std::uint64_t cs = mftAt / lcn;
+            if (mftAt % lcn == 0 && cs >= 512 && cs <= (2u << 20) && (cs & (cs - 1)) == 0) c.clusterSize = cs;
+        }
+        break;
+    }
+    return true;
+}
+
 std::uint64_t ntfs::FindMftCandidates(std::uint64_t maximum) {
     if (links_.reader == nullptr || maximum == 0) return mftCandidates.size();
     links_.reader->SetBaseOffset(links_.volume.startSector * static_cast<std::int64_t>(kSectorSize));
@@ -119,33 +148,8 @@ std::uint64_t ntfs::FindMftCandidates(std::uint64_t maximum) {
                 return true;
             std::uint64_t size = UsableRecordSize(ByteView(copy).Le32(28)) ? ByteView(copy).Le32(28) : recordSize;
             if (offset < 7 * size) return true;
-            std::uint64_t mftAt = offset - 7 * size;
-            std::vector<std::uint8_t> mft(size);
-            links_.reader->ReadAt(static_cast<std::int64_t>(mftAt), mft.data(), mft.size());
-            std::vector<std::uint8_t> raw = mft;
-            RecordSummary s = SummarizeRecord(mft.data(), mft.size());
-            if (!s.hasName || s.name != "$MFT") return true;  // $MFTMirr and the like are no MFT
             MftCandidate c;
-            c.entry.signature = ByteView(raw).Le32(0);
-            c.entry.recordOffset = mftAt;
-            c.entry.recordFlags = s.flags;
-            c.entry.sequence = s.sequence;
-            c.entry.hasName = true;
-            c.entry.created = s.created;
-            c.entry.modified = s.modified;
-            c.entry.accessed = s.accessed;
-            for (const Attribute& a : Attributes(mft)) {
-                if (a.type != kData || !a.nonResident || a.nameLength != 0 || a.StartVcn() != 0) continue;
-                std::vector<ClusterRun> runs;
-                DecodeRunList(a.MappingPairs(), 0, runs);
-                c.entry.dataSize = a.RealSize();
-                if (!runs.empty() && !runs[0].sparse && runs[0].lcn > 0) {
-                    auto lcn = static_cast<std::uint64_t>(runs[0].lcn);
-                    std::uint64_t cs = mftAt / lcn;
-                    if (mftAt % lcn == 0 && cs >= 512 && cs <= (2u << 20) && (cs & (cs - 1)) == 0) c.clusterSize = cs;
-                }
-                break;
-            }
+            if (!MftCandidateAt(offset - 7 * size, size, c)) return true;  // $MFTMirr and the like are no MFT
             mftCandidates.push_back(c);
             char text[96];
             std::snprintf(text, sizeof text, "MFT ENTRY %llu Found.Parsing it ...",

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "fs/DisplayText.h"
+#include "advanced/TableFinder.h"
 #include "fs/ntfs/ntfs.h"
 
 namespace tarnwell {
@@ -52,9 +53,9 @@ bool ntfs::Scan(RecoveryMode mode) {
             Status(" scanning for mft entries in deep mode ....");
             DeepScanRecords();
         } else if (mode == RecoveryMode::Advanced) {
-            if (mftCandidates.empty())
-                FindMftCandidates(static_cast<std::uint64_t>(links_.advanced.max < 1 ? 3 : links_.advanced.max));
-            ok = UseMftCandidate(chosenCandidate.value_or(static_cast<std::size_t>(std::max(0, links_.advanced.table))));
+            ChooseAdvancedPicks();
+            ok = UseMftCandidate(*chosenCandidate);
+            if (!ok) links_.prompter->Inform("The picked MFT candidate holds no usable MFT record.");
             if (ok) ReadMftRecords();
         } else {
             Status(" ParsingBasedOnMFT is going on....");
@@ -179,6 +180,36 @@ bool ntfs::UseMftCandidate(std::size_t index) {
     std::uint64_t ownSize = ByteView(record).Le32(28);
     if (!bootSector && UsableRecordSize(ownSize)) recordSize = static_cast<std::uint32_t>(ownSize);
     return ReadMftRunList(c.entry.recordOffset);
+}
+
+void ntfs::ChooseAdvancedPicks() {
+    const AdvancedChoice& pick = links_.advanced;
+    if (mftCandidates.empty()) {
+        if (pick.found) {
+            // The lists of a search already made: their positions only need their records read.
+            for (std::uint64_t at : pick.found->tables) {
+                MftCandidate c;
+                std::vector<std::uint8_t> record(recordSize);
+                links_.reader->ReadAt(static_cast<std::int64_t>(at), record.data(), record.size());
+                const std::uint64_t own = ByteView(record).Le32(28);
+                // One candidate per list entry, so that the page's indices hold;
+                // one that names no $MFT fails when it is used.
+                if (!MftCandidateAt(at, UsableRecordSize(own) ? own : recordSize, c)) c.entry.recordOffset = at;
+                mftCandidates.push_back(c);
+            }
+        } else {
+            FindMftCandidates(static_cast<std::uint64_t>(CandidateLimit(pick.max)));
+        }
+    }
+    if (chosenCandidate) return;  // picked on the advanced page
+    // The cluster list as `candidates` shows it: the boot's value, then the usual sizes.
+    const std::vector<std::uint32_t> sizes =
+        pick.found ? pick.found->clusterSizes
+                   : ClusterSizeList(TableKind::Ntfs, ReadBootHint(*links_.reader, ScanLimit(), TableKind::Ntfs));
+    const std::uint32_t n = pick.cluster >= 0 && static_cast<std::size_t>(pick.cluster) < sizes.size()
+                                ? sizes[static_cast<std::size_t>(pick.cluster)]
+                                : 0;
+    SelectMftCandidate(static_cast<std::size_t>(std::max(0, pick.table)), n);
 }
 
 void ntfs::SelectMftCandidate(std::size_t index, std::uint32_t sectorsPerCluster) {

@@ -92,6 +92,9 @@ private:
     bool LocateMft();
     bool SearchMftRecord();
     bool UseMftCandidate(std::size_t index);
+    // The candidate whose $MFT record is at mftAt; false when it names no $MFT.
+    bool MftCandidateAt(std::uint64_t mftAt, std::uint64_t size, MftCandidate& candidate);
+    void ChooseAdvancedPicks();
     bool ReadMftRunList(std::uint64_t recordOffset);
     void ReadMftRecords();
     // Tree.

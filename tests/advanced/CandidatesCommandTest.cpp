@@ -45,6 +45,27 @@ TEST(AdvancedCandidatesCommand, ListsTablesWithTheirPositionsWhenBothBootSectors
     EXPECT_EQ(j["cluster_sizes"][0], 2);
 }
 
+TEST(AdvancedCandidatesCommand, TheirIndicesLeadListToAnExFatWithoutBootSectors) {
+    if (test::ImagePath("exfat-128k").empty()) GTEST_SKIP() << "image not committed";
+    test::UnchangedGuard unchanged(test::ImagePath("exfat-128k"));
+    test::TempDir dir;
+    fs::path copy = DamagedCopy(dir, "exfat-128k", {0, 12 * 512}, 512);
+    auto c = test::RunCli({"candidates", copy.string(), "--start", "0", "--fs", "exfat", "--json"});
+    ASSERT_EQ(c.exitCode, 0) << c.err;
+    auto j = nlohmann::json::parse(c.out);
+    ASSERT_FALSE(j["heaps"].empty());
+    EXPECT_EQ(j["heaps"][0]["position"], 2u << 20) << "placed by the root's bitmap and up-case entries";
+    int shift = -1;
+    for (std::size_t i = 0; i < j["cluster_sizes"].size(); ++i)
+        if (j["cluster_sizes"][i] == 8) shift = static_cast<int>(i);  // 128 KiB
+    ASSERT_GE(shift, 0);
+    auto r = test::RunCli({"list", copy.string(), "--start", "0", "--fs", "exfat", "--mode", "advanced", "--cluster",
+                           std::to_string(shift), "--heap", "0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("photos/one.jpg"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("big.bin"), std::string::npos) << r.out;
+}
+
 TEST(AdvancedCandidatesCommand, RefusesAKindWithoutAFinder) {
     if (test::ImagePath("ext4").empty()) GTEST_SKIP() << "image not committed";
     auto r = test::RunCli({"candidates", test::ImagePath("ext4")});

@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#include "advanced/TableFinder.h"
 #include "device/MemoryReader.h"
+#include "fs/fat/FatParser.h"
 #include "fs/ParserFactory.h"
 #include "support/FatFixture.h"
 #include "support/ImageListing.h"
@@ -57,6 +59,62 @@ TEST(AdvancedFatFixtures, ADirectoryLoopAndAChainLoopEndTheScan) {
     EXPECT_TRUE(listed.count("A/B"));
     EXPECT_TRUE(listed.count("C"));
     EXPECT_TRUE(listed.count("F.TXT"));
+}
+
+TEST(AdvancedFatFixtures, ALongNameGoesOnlyToTheEntryWhoseChecksumItCarries) {
+    test::FatFixture f = test::FatFixture::Fat32(2);
+    f.Entry(f.RootOffset(), "KEEP    TXT", 0x20, 10, 4);
+    f.Chain({10});
+    // A folder no entry leads to (its parent's entry is lost): the advanced
+    // scan finds it by its dot entries.
+    f.Dots(6, 0);
+    f.Chain({6});
+    std::uint64_t at = f.ClusterOffset(6) + 64;
+    at = f.LongEntry(at, u"wrong checksum.txt", "WRONGC~1TXT", 0x20, 11, 4, false, 1);
+    at = f.LongEntry(at, u"right checksum.txt", "RIGHTC~1TXT", 0x20, 12, 4);
+    // A run cut off by another entry before its own short entry.
+    f.LongEntry(at, u"cut off.txt", "CUTOFF~1TXT", 0x20, 13, 4);
+    f.Entry(at + 32, "PLAIN   TXT", 0x20, 14, 4);
+    f.Entry(at + 64, "CUTOFF~1TXT", 0x20, 13, 4);
+    f.Chain({11});
+    f.Chain({12});
+    f.Chain({13});
+    f.Chain({14});
+    std::memset(f.bytes.data(), 0, 512);
+
+    bool ran = false;
+    auto listed = Advanced(f.bytes, "FAT32", kOneSectorFat32, ran);
+    ASSERT_TRUE(ran);
+    const std::string orphan = std::string(kFatOrphanFolderName) + "/";
+    EXPECT_TRUE(listed.count("KEEP.TXT"));
+    EXPECT_TRUE(listed.count(orphan + "WRONGC~1.TXT"));
+    EXPECT_FALSE(listed.count(orphan + "wrong checksum.txt"));
+    EXPECT_TRUE(listed.count(orphan + "right checksum.txt"));
+    EXPECT_TRUE(listed.count(orphan + "CUTOFF~1.TXT"));
+    EXPECT_TRUE(listed.count(orphan + "PLAIN.TXT"));
+    EXPECT_FALSE(listed.count(orphan + "cut off.txt"));
+}
+
+TEST(AdvancedFatFixtures, HandedOverClusterSizesNoFatCanHaveAreRefused) {
+    test::FatFixture f = test::FatFixture::Fat32(2);
+    f.Entry(f.RootOffset(), "F       TXT", 0x20, 10, 4);
+    f.Chain({10});
+    std::memset(f.bytes.data(), 0, 512);
+    for (std::uint32_t spc : {0u, 3u, 512u, 6648473u, 0xFFFFFFFFu}) {
+        MemoryReader reader(f.bytes);
+        RecordingPrompter prompter;
+        ParserLinks links;
+        links.reader = &reader;
+        links.prompter = &prompter;
+        links.volume.fileSystem = "FAT32";
+        auto lists = std::make_shared<TableCandidates>();
+        lists->tables = {f.FatOffset()};
+        lists->clusterSizes = {spc};
+        links.advanced.found = lists;
+        auto parser = MakeParser("FAT32", links);
+        EXPECT_FALSE(parser->Scan(RecoveryMode::Advanced)) << spc;
+        EXPECT_FALSE(prompter.informed.empty()) << spc;
+    }
 }
 
 TEST(AdvancedFatFixtures, AHugeFat16GeometryInTheBootSectorIsBounded) {

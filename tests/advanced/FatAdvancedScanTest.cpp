@@ -40,6 +40,9 @@ struct ScanCase {
     Damage damage;
     int table;    // the table candidate to pick
     int cluster;  // the cluster size to pick (index)
+    // Creation time, tenth and date, access date and write time zeroed in
+    // every entry, as devices that keep no such times leave them.
+    bool zeroTimes = false;
 };
 
 std::unique_ptr<FileSystemParser> Parse(MemoryReader& reader, RecordingPrompter& prompter, const char* kind,
@@ -68,6 +71,11 @@ TEST_P(FatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
     auto boot = ParseFatBootSector(ByteView(original.data(), 512));
     ASSERT_TRUE(boot);
 
+    MemoryReader intactReader(original);
+    RecordingPrompter prompter;
+    auto intact = Parse(intactReader, prompter, c.kind, RecoveryMode::Standard, 0, 0);
+    ASSERT_TRUE(intact);
+
     std::vector<std::uint8_t> damaged = original;
     auto zero = [&](std::uint64_t at, std::uint64_t n) { std::memset(damaged.data() + at, 0, n); };
     switch (c.damage) {
@@ -79,17 +87,28 @@ TEST_P(FatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
             break;
         case Damage::RootCluster:
             zero(0, 512);
-            zero(6 * 512, 512);
-            zero(boot->DataOffset() + (std::uint64_t(boot->rootCluster) - 2) * boot->ClusterSize(),
-                 boot->ClusterSize());
+            if (boot->kind == FatKind::Fat32) {
+                zero(6 * 512, 512);
+                zero(boot->DataOffset() + (std::uint64_t(boot->rootCluster) - 2) * boot->ClusterSize(),
+                     boot->ClusterSize());
+            } else {
+                zero(boot->RootDirOffset(), boot->RootDirBytes());
+            }
             break;
     }
+    if (c.zeroTimes) {
+        std::size_t zeroed = 0;
+        for (const FatEntry& e : dynamic_cast<FatParser&>(*intact).Entries()) {
+            if (e.entryOffset == 0) continue;
+            zero(e.entryOffset + 13, 7);
+            zero(e.entryOffset + 22, 2);
+            ++zeroed;
+        }
+        ASSERT_GT(zeroed, 10u);
+    }
 
-    MemoryReader intactReader(original), damagedReader(damaged);
-    RecordingPrompter prompter;
-    auto intact = Parse(intactReader, prompter, c.kind, RecoveryMode::Standard, 0, 0);
+    MemoryReader damagedReader(damaged);
     auto recovered = Parse(damagedReader, prompter, c.kind, RecoveryMode::Advanced, c.table, c.cluster);
-    ASSERT_TRUE(intact);
     ASSERT_TRUE(recovered) << (prompter.informed.empty() ? "" : prompter.informed.back());
 
     auto theirs = test::ParseFls(test::ReadImageFile(std::string(c.image) + ".fls"));
@@ -120,7 +139,7 @@ TEST_P(FatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
         EXPECT_EQ(it->second.folder, fls.folder) << p;
         auto b = before.find(p);
         if (!fls.folder && !fls.deleted) {
-            EXPECT_EQ(Bytes(*recovered, it->second.row), Bytes(*intact, b->second.row)) << p;
+            EXPECT_TRUE(Bytes(*recovered, it->second.row) == Bytes(*intact, b->second.row)) << p << ": other bytes";
         }
     }
     if (rootLost) {
@@ -140,7 +159,12 @@ INSTANTIATE_TEST_SUITE_P(Advanced, FatAdvancedScan,
                                            // No boot left: the user picks 1 sector per cluster (index 6).
                                            ScanCase{"sample-card", "FAT32", Damage::BootAndBackup, 0, 6},
                                            ScanCase{"fat16-stick", "FAT16", Damage::Boot, 0, 0},
-                                           ScanCase{"fat16-stick", "FAT16", Damage::FirstTable, 0, 0}));
+                                           ScanCase{"fat16-stick", "FAT16", Damage::FirstTable, 0, 0},
+                                           ScanCase{"fat32-card", "FAT32", Damage::RootCluster, 0, 0, true},
+                                           // The root region gone: the folder of 400 long names
+                                           // (25 clusters) is found as a lost folder, whole.
+                                           ScanCase{"fat16-stick", "FAT16", Damage::RootCluster, 0, 0},
+                                           ScanCase{"fat16-stick", "FAT16", Damage::Boot, 0, 0, true}));
 
 }  // namespace
 }  // namespace tarnwell
