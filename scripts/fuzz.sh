@@ -10,7 +10,9 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 build=${2:-build-fuzz}
 jobs=${JOBS:-$(nproc)}
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# -O1 with line tables: fast to build, and stack traces still name the line.
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Fuzz \
+    -DCMAKE_CXX_FLAGS_FUZZ="-O1 -gline-tables-only" \
     -DTARNWELL_FUZZ=ON -DTARNWELL_TESTS=OFF >/dev/null
 # Only the fuzzers: the command line and the GUI add nothing to fuzz.
 targets=$(cmake --build "$build" -- -t targets all | sed -n 's|^fuzz/\(fuzz-[a-z0-9-]*\): CXX_EXECUTABLE_LINKER.*|\1|p' | sort -u)
@@ -76,12 +78,10 @@ for dir in tests/regressions/fuzz-*; do
 done
 printf '\x00' >"$corpus/fuzz-lznt1/empty"
 
-failed=0
-only=${FUZZ_ONLY:-}
-for target in "$build"/fuzz/fuzz-*; do
-    [ -f "$target" ] && [ -x "$target" ] || continue  # not the build's own folders
+# run_target TARGET: fuzz it for $seconds; a line saying how it went.
+run_target() {
+    local target=$1 name max_len
     name=$(basename "$target")
-    [ -z "$only" ] || [[ " $only " == *" $name "* ]] || continue
     mkdir -p "$corpus/$name"
     # Small inputs run hundreds of times faster than whole images, and a volume's
     # structures that matter sit in its first mebibyte.
@@ -93,9 +93,28 @@ for target in "$build"/fuzz/fuzz-*; do
     if ! "$target" "$corpus/$name" -max_total_time="$seconds" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 \
         -artifact_prefix="$findings/$name-" -print_final_stats=0 >"$build/$name.log" 2>&1; then
         echo "FAILED $name (see $build/$name.log and $findings)"
-        failed=1
-    else
-        echo "ok $name: $(grep -c . <(ls "$corpus/$name")) inputs"
+        return 1
     fi
+    echo "ok $name: $(find "$corpus/$name" -type f | wc -l) inputs"
+}
+
+# The targets run $jobs at a time; each is single-threaded.
+failed=0
+only=${FUZZ_ONLY:-}
+running=0
+for target in "$build"/fuzz/fuzz-*; do
+    [ -f "$target" ] && [ -x "$target" ] || continue  # not the build's own folders
+    name=$(basename "$target")
+    [ -z "$only" ] || [[ " $only " == *" $name "* ]] || continue
+    if [ "$running" -ge "$jobs" ]; then
+        wait -n || failed=1
+        running=$((running - 1))
+    fi
+    run_target "$target" &
+    running=$((running + 1))
+done
+while [ "$running" -gt 0 ]; do
+    wait -n || failed=1
+    running=$((running - 1))
 done
 exit $failed
