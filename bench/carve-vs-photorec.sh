@@ -19,7 +19,9 @@ t=$(timed cat "$tmp/carve.img")
 echo "cat:      $(rate "$t") ($t s)"
 t=$(timed "$tw" carve "$tmp/carve.img" --out "$tmp/tarnwell")
 echo "tarnwell: $(rate "$t") ($t s); $(python3 bench/score-carve.py "$tmp/truth" "$tmp/tarnwell")"
-# PhotoRec writes into "DIR.1" and its log into the current folder.
-t=$(cd "$tmp" && timed photorec /log /d "$tmp/photorec" /cmd "$tmp/carve.img" \
+# PhotoRec writes 500 files a folder, into "DIR.1", "DIR.2", ..., and its log
+# into the current folder: all of them are scored.
+mkdir -p "$tmp/photorec"
+t=$(cd "$tmp" && timed photorec /log /d "$tmp/photorec/recup" /cmd "$tmp/carve.img" \
     partition_none,fileopt,everything,disable,jpg,enable,png,enable,gif,enable,bmp,enable,pdf,enable,zip,enable,search)
-echo "photorec: $(rate "$t") ($t s); $(python3 bench/score-carve.py "$tmp/truth" "$tmp/photorec.1")"
+echo "photorec: $(rate "$t") ($t s); $(python3 bench/score-carve.py "$tmp/truth" "$tmp/photorec")"
