@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <set>
 
 #include "fs/TextEncoding.h"
+#include "partition/FatBootSector.h"
 #include "partition/FsKind.h"
 
 namespace tarnwell {
@@ -349,10 +352,70 @@ std::optional<SearchHit> TestSearchSector(const std::uint8_t* p, std::uint64_t s
     return std::nullopt;
 }
 
+// A boot sector the search meets may be a volume's backup copy, its primary gone:
+// FAT32 keeps one at the sector its 0x32 field names, exFAT its backup region 12
+// sectors in, NTFS one after its last counted sector. The copy carries the
+// primary's values, so the tables it describes lie where the primary's would:
+// when they are found there, and not where the copy's own position puts them,
+// the volume starts that far back.
+bool FatTableAt(readWriteInterface& reader, std::uint64_t byteOffset, bool exfat) {
+    std::uint8_t b[512];
+    if (byteOffset % 512 != 0 || !ReadSectorsAt(reader, byteOffset / 512, b, 512)) return false;
+    if (exfat) return b[0] == 0xF8 && b[1] == 0xFF && b[2] == 0xFF && b[3] == 0xFF;
+    return (b[0] == 0xF0 || b[0] >= 0xF8) && b[1] == 0xFF && b[2] == 0xFF && (b[3] & 0x0F) == 0x0F;
+}
+
+bool MftAt(readWriteInterface& reader, std::uint64_t byteOffset) {
+    std::uint8_t b[512];
+    return byteOffset % 512 == 0 && ReadSectorsAt(reader, byteOffset / 512, b, 512) && std::memcmp(b, "FILE", 4) == 0;
+}
+
+// The volume's first sector for a boot sector found at sector.
+std::uint64_t StartCountedBack(readWriteInterface& reader, const std::uint8_t* p, std::uint64_t sector,
+                               BootKind kind) {
+    ByteView s(p, 512);
+    // Where the described structures lie for a start at `start`.
+    std::function<bool(std::uint64_t)> holds;
+    std::uint64_t back = 0;  // sectors from the start to the copy
+    if (kind == BootKind::Fat32) {
+        auto bpb = ParseFatBootSector(s);
+        if (!bpb || bpb->bytesPerSector % 512 != 0) return sector;
+        back = std::uint64_t(s.Le16(0x32)) * (bpb->bytesPerSector / 512);
+        if (back == 0 || s.Le16(0x32) >= bpb->reservedSectors) return sector;
+        const std::uint64_t fatBytes = std::uint64_t(bpb->sectorsPerFat) * bpb->bytesPerSector;
+        holds = [&, bpb](std::uint64_t start) {
+            const std::uint64_t fat = start * 512 + bpb->FatOffset();
+            return FatTableAt(reader, fat, false) || (bpb->fatCount > 1 && FatTableAt(reader, fat + fatBytes, false));
+        };
+    } else if (kind == BootKind::ExFat) {
+        const unsigned shift = s.U8(0x6C);
+        if (shift < 9 || shift > 12) return sector;
+        back = 12ull << (shift - 9);
+        const std::uint64_t fatBytes = std::uint64_t(s.Le32(0x50)) << shift;
+        holds = [&, fatBytes](std::uint64_t start) { return FatTableAt(reader, start * 512 + fatBytes, true); };
+    } else if (kind == BootKind::Ntfs) {
+        const std::uint64_t cluster = std::uint64_t(s.Le16(0x0B)) * s.U8(0x0D);
+        const std::uint64_t mft = s.Le64(0x30);
+        if (cluster == 0 || mft >= kMaxSector / cluster) return sector;
+        back = s.Le64(0x28);
+        holds = [&, cluster, mft](std::uint64_t start) { return MftAt(reader, start * 512 + mft * cluster); };
+    } else {
+        return sector;
+    }
+    if (back == 0 || back > sector || back >= kMaxSector) return sector;
+    if (holds(sector)) return sector;
+    return holds(sector - back) ? sector - back : sector;
+}
+
 // The search reads a block in one piece; after a skip that lands inside a block
 // the rest of it is read from there, so the skipped stretch is never read.
 constexpr std::size_t kPieceSectors = kBlockSectors;
 }  // namespace
+
+bool Partition::Listed(std::uint64_t startSector) const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [&](const VolumeEntry& v) { return std::uint64_t(v.startSector) == startSector; });
+}
 
 int Partition::ScanForVolumes(readWriteInterface& reader) {
     entries_.clear();
@@ -402,6 +465,12 @@ int Partition::ScanForVolumes(readWriteInterface& reader) {
                 const BootMatch& m = hit->match;
                 std::uint64_t mib = m.volumeBytes >> 20;
                 if (m.kind == BootKind::Ntfs && mib >= 1) ++ntfsCount_;
+                if (mib >= 1 && (m.kind == BootKind::Fat32 || m.kind == BootKind::ExFat || m.kind == BootKind::Ntfs)) {
+                    // A backup whose primary was listed stays a row of its own, as every
+                    // copy is when the skip rule is off.
+                    const std::uint64_t start = StartCountedBack(reader, piece.get() + i * 512, sector, m.kind);
+                    if (start != sector && !Listed(start)) hit->volumeStart = start;
+                }
                 if (mib >= 1 && !(m.kind == BootKind::HfsPlus && mib > 20971519)) {
                     VolumeEntry v;
                     v.fileSystem = BootKindName(m.kind);

@@ -54,6 +54,7 @@ public:
 private:
     void Add(VolumeEntry entry, const std::string& status);
     bool StopNow();
+    bool Listed(std::uint64_t startSector) const;
     bool WalkGpt(readWriteInterface& reader, std::uint64_t headerSector, bool& readFailed);
     void WalkMbr(readWriteInterface& reader, ByteView mbr, bool& readFailed);
     void WalkExtended(readWriteInterface& reader, std::uint64_t extBase, bool& readFailed);

@@ -1078,11 +1078,73 @@ image_ext4_kernel() {
     record_icat ext4-kernel "$img"
 }
 
+# TestDisk's view of a damaged copy of a committed disk: its analyse and deeper
+# search, run on the disk with the listed sectors zeroed (the partition table and
+# primary boot sectors, so that volumes are found from their backups). The view
+# keeps the damage and one "kind start sectors block" line per volume it found.
+record_testdisk() {  # record_testdisk NAME TABLE_TYPE FIRST[+COUNT]...
+    local name=$1 table=$2
+    shift 2
+    local copy=$work/$name-damaged.img out=$here/$name.testdisk
+    xz -dc "$here/$name.img.xz" >"$copy"
+    {
+        echo "# TestDisk $(testdisk /version 2>/dev/null | sed -n 's/^TestDisk \([0-9.]*\).*/\1/p' | head -1):" \
+            "analyse and deeper search of $name.img with these sectors zeroed"
+        for range in "$@"; do  # FIRST[+COUNT]
+            local first=${range%+*} count=1
+            [ "$range" = "$first" ] || count=${range#*+}
+            dd if=/dev/zero of="$copy" bs=512 seek="$first" count="$count" conv=notrunc status=none
+            echo "zeroed $first $count"
+        done
+    } >"$out"
+    (cd "$work" && rm -f testdisk.log &&
+        testdisk /log /cmd "$copy" "partition_$table,analyze,search" >/dev/null 2>&1 || true)
+    python3 - "$work/testdisk.log" >>"$out" <<'PY'
+import re, sys
+log = open(sys.argv[1], encoding="utf-8", errors="replace").read()
+heads, sects = map(int, re.search(r"CHS \d+ (\d+) (\d+)", log).groups())
+# The last search is the deeper one.
+lines = log.rsplit("search_part()", 1)[1].split("interface_write()")[0].splitlines()
+kinds = {"FAT16": "FAT16", "FAT32": "FAT32", "NTFS": "NTFS", "exFAT": "FAT64", "ext2": "extX", "ext3": "extX", "ext4": "extX"}
+chs = re.compile(r"^\s{5}\S.*?\s(\d+)\s+(\d+)\s+(\d+)\s+\d+\s+\d+\s+\d+\s+(\d+)(\s|$)")
+lba = re.compile(r"^\s{5}\S.*?\s(\d+)\s+(\d+)\s+(\d+)(\s|$)")
+kept = []
+for row, detail in zip(lines, lines[1:]):
+    if m := chs.match(row):
+        c, h, s, size = map(int, m.groups()[:4])
+        start = (c * heads + h) * sects + s - 1
+    elif m := lba.match(row):
+        start, size = int(m.group(1)), int(m.group(3))
+    else:
+        continue
+    kind = kinds.get(re.split(r"[ ,]", detail.strip())[0])
+    block = re.search(r"blocksize=(\d+)", detail)
+    if kind is None or block is None:
+        continue
+    # A volume seen again from its backup boot sector shows as a second volume
+    # overlapping the first, of the same kind and size: keep it once.
+    if any(k == kind and n == size and a < start + size and start < a + n for k, a, n, _ in kept):
+        continue
+    kept.append((kind, start, size, block.group(1)))
+for kind, start, size, block in kept:
+    print(kind, start, size, block)
+PY
+    echo "recorded $name.testdisk ($(grep -vc '^#\|^zeroed' "$out") volumes)"
+}
+
+image_testdisk_views() {
+    # MBR: the table, and the first sectors of the FAT32, NTFS and exFAT volumes.
+    record_testdisk mbr-mixed i386 0 22528 94208 131072
+    # GPT: protective MBR, header and array, and the FAT32 and NTFS boot sectors.
+    record_testdisk gpt-mixed gpt 0+34 2048 73728
+}
+
 all=(sample_card mbr_fat gpt_fat mbr_mixed gpt_mixed odd_size exfat_4k exfat_128k carve_samples
      ntfs_4k ntfs_512 ntfs_64k ntfs_many ntfs_reformatted
      fat12_floppy fat12_bigcluster fat16_stick fat32_card fat32_rootmoved fat32_formatted
      hfsplus_x512 hfsplus_x2k hfsplus_gen hfsx_gen
-     ext2_1k ext2_rev0 ext3_4k ext4 ext4_1k_punched ext4_32bit ext4_inline ext4_metabg ext4_64k ext4_kernel)
+     ext2_1k ext2_rev0 ext3_4k ext4 ext4_1k_punched ext4_32bit ext4_inline ext4_metabg ext4_64k ext4_kernel
+     testdisk_views)
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=("${all[@]}")
 for name in "${wanted[@]}"; do

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "device/FileReadSeek.h"
+#include "advanced/TableFinder.h"
 #include "device/MemoryReader.h"
 #include "partition/Partition.h"
 #include "support/TestImages.h"
@@ -277,6 +278,74 @@ TEST(SectorSearch, FindsEveryVolumeOfTheZeroedDisksOnce) {
         EXPECT_EQ(streamed.size(), p.Entries().size());
         EXPECT_FALSE(p.Summary().stopped);
         EXPECT_EQ(p.Summary().unreadableBlocks, 0u);
+    }
+}
+
+// TestDisk's view of a damaged copy, recorded by the image script: the sectors
+// it zeroed and each volume TestDisk's deeper search found.
+struct TestDiskView {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> zeroed;  // first, count
+    struct Volume {
+        std::string fs;
+        std::int64_t start;
+        std::uint64_t sectors;
+        std::uint32_t blockSize;
+    };
+    std::vector<Volume> volumes;
+};
+
+TestDiskView ReadTestDiskView(const std::string& text) {
+    TestDiskView view;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        std::string word;
+        fields >> word;
+        if (word == "zeroed") {
+            std::uint64_t first = 0, count = 0;
+            fields >> first >> count;
+            view.zeroed.emplace_back(first, count);
+        } else {
+            TestDiskView::Volume v{word, 0, 0, 0};
+            fields >> v.start >> v.sectors >> v.blockSize;
+            view.volumes.push_back(v);
+        }
+    }
+    return view;
+}
+
+TEST(SectorSearch, FindsWhatTestDiskFindsWithTheTableAndPrimaryBootSectorsGone) {
+    struct Case {
+        const char* image;
+        const std::vector<Expected>* want;
+    };
+    for (const Case& c : {Case{"mbr-mixed", &kMbrMixed}, Case{"gpt-mixed", &kGptMixed}}) {
+        const TestDiskView view = ReadTestDiskView(test::ReadImageFile(std::string(c.image) + ".testdisk"));
+        ASSERT_FALSE(view.volumes.empty()) << c.image;
+        std::vector<std::uint8_t> bytes = ImageBytes(c.image);
+        for (auto [first, count] : view.zeroed) std::fill_n(bytes.begin() + first * 512, count * 512, 0);
+        MemoryReader r(bytes);
+        Partition p;
+        EXPECT_EQ(p.ScanForVolumes(r), 1);
+        // Every volume once at its true start, none at a backup's position; exFAT,
+        // which TestDisk misses here, from its backup boot region.
+        ExpectVolumes(p.Entries(), *c.want, FoundBy::Scan, true, std::string(c.image) + " damaged");
+        for (const auto& t : view.volumes) {
+            SCOPED_TRACE(std::string(c.image) + ": TestDisk's " + t.fs + " at " + std::to_string(t.start));
+            auto found = std::find_if(p.Entries().begin(), p.Entries().end(),
+                                      [&](const VolumeEntry& v) { return v.startSector == t.start; });
+            ASSERT_NE(found, p.Entries().end()) << Describe(p.Entries());
+            EXPECT_EQ(found->fileSystem, t.fs);
+            EXPECT_EQ(found->sectorCount, t.sectors);
+            if (t.fs == "extX") continue;  // no table finder for ext
+            // The cluster size the advanced mode reads from the surviving boot sector.
+            const TableKind kind = t.fs == "NTFS" ? TableKind::Ntfs : t.fs == "FAT16" ? TableKind::Fat16 : TableKind::Fat32;
+            std::vector<std::uint8_t> volume(bytes.begin() + t.start * 512, bytes.begin() + (t.start + t.sectors) * 512);
+            MemoryReader inVolume(volume);
+            const BootHint hint = ReadBootHint(inVolume, volume.size(), kind);
+            EXPECT_EQ(hint.sectorsPerCluster * 512, t.blockSize);
+        }
     }
 }
 
