@@ -6,9 +6,11 @@
 //
 // The layout: the FAT copies' spacing gives the table size (else a usable boot
 // sector or its backup, else the most the volume's clusters need); the FAT16
-// root region, or the FAT32 cluster 2, follows the last copy.
+// root region, or the FAT32 cluster 2, follows the last copy, unless the
+// folders found there place cluster 2 elsewhere.
 
 #include <algorithm>
+#include <map>
 
 #include "advanced/TableFinder.h"
 #include "fs/fat/FatParser.h"
@@ -23,6 +25,36 @@ template <typename T>
 T Pick(const std::vector<T>& list, int index, T otherwise) {
     return index >= 0 && static_cast<std::size_t>(index) < list.size() ? list[static_cast<std::size_t>(index)]
                                                                         : otherwise;
+}
+
+// Where cluster 2 lies by the folders found within 8 MiB of where it is expected:
+// the start most of their "." entries agree on, 0 when no folder is found. A
+// start the expected one shares with any folder stands.
+std::uint64_t DataStartFromFolders(readWriteInterface& reader, std::uint64_t fatAt, std::uint64_t rootBytes,
+                                   std::uint64_t expected, std::uint64_t volumeSize, std::uint64_t clusterBytes,
+                                   bool fat32) {
+    constexpr std::uint64_t kWindow = 8u << 20;
+    constexpr std::size_t kEnough = 32;  // folders to weigh
+    const std::uint64_t from = std::max(fatAt + kSectorSize, expected > kWindow ? expected - kWindow : 0);
+    const std::uint64_t to = std::min(volumeSize, expected + kWindow);
+    if (to <= from) return 0;
+    std::vector<std::uint8_t> area(static_cast<std::size_t>(to - from));
+    reader.ReadAt(static_cast<std::int64_t>(from), area.data(), area.size());
+    std::map<std::uint64_t, std::size_t> votes;
+    std::size_t folders = 0;
+    std::uint64_t best = 0;
+    for (std::size_t at = 0; at + 2 * kDirSlot <= area.size() && folders < kEnough; at += kSectorSize) {
+        ByteView dot = ByteView(area).Sub(at, kDirSlot);
+        if (DotEntry(dot) != 1 || DotEntry(ByteView(area).Sub(at + kDirSlot, kDirSlot)) != 2) continue;
+        const std::uint64_t c = fat32 ? (std::uint64_t(dot.Le16(20)) << 16 | dot.Le16(26)) : dot.Le16(26);
+        if (c < 2 || (c - 2) * clusterBytes > from + at) continue;
+        const std::uint64_t data = from + at - (c - 2) * clusterBytes;
+        if (data < fatAt + rootBytes + kSectorSize) continue;
+        ++folders;
+        if (data == expected) return expected;
+        if (++votes[data] > (best ? votes[best] : 0)) best = data;
+    }
+    return best;
 }
 
 }  // namespace
@@ -87,24 +119,20 @@ bool FatParser::ChooseGeometry(std::string& problem) {
     } else {
         fatBytes = (needed + kSectorSize - 1) / kSectorSize * kSectorSize;
         if (!fat32) fatBytes = std::min(fatBytes, kMaxFat16Table);
-        // Only a bound: the first folder found after the table, whose "." names
-        // its own cluster, tells where cluster 2 really lies.
-        const std::uint64_t rootBytes = fat32 ? 0 : 512 * 32;
-        const std::uint64_t cs = std::uint64_t(spc) * kSectorSize;
-        const std::uint64_t from = fatAt + kSectorSize;
-        const std::uint64_t to = std::min(volumeSize, fatAt + fatBytes + rootBytes + (8u << 20));
-        std::vector<std::uint8_t> area(static_cast<std::size_t>(to > from ? to - from : 0));
-        reader.ReadAt(static_cast<std::int64_t>(from), area.data(), area.size());
-        for (std::size_t at = 0; at + 2 * kDirSlot <= area.size(); at += kSectorSize) {
-            ByteView dot = ByteView(area).Sub(at, kDirSlot);
-            if (DotEntry(dot) != 1 || DotEntry(ByteView(area).Sub(at + kDirSlot, kDirSlot)) != 2) continue;
-            std::uint64_t c = fat32 ? (std::uint64_t(dot.Le16(20)) << 16 | dot.Le16(26)) : dot.Le16(26);
-            if (c < 2 || (c - 2) * cs > from + at) continue;
-            const std::uint64_t data = from + at - (c - 2) * cs;
-            if (data < fatAt + rootBytes + kSectorSize || (data - rootBytes - fatAt) % kSectorSize != 0) continue;
-            fatBytes = data - rootBytes - fatAt;
-            break;
-        }
+    }
+    // Folders found near where cluster 2 should lie have the last word: each "."
+    // names its own cluster, so each tells where cluster 2 lies. A volume quick-
+    // formatted with another cluster size keeps its old folders behind new,
+    // smaller or larger tables, so neither the copies' spacing nor the new boot
+    // sector places them.
+    const std::uint64_t rootBytes = fat32 ? 0 : std::uint64_t(hint ? hint->rootEntryCount : 512) * 32;
+    const std::uint64_t expected = fatAt + copies * fatBytes + rootBytes;
+    const std::uint64_t data = DataStartFromFolders(reader, fatAt, rootBytes, expected, volumeSize,
+                                                    std::uint64_t(spc) * kSectorSize, fat32);
+    if (data != 0 && data != expected) {
+        const std::uint64_t tables = data - rootBytes - fatAt;
+        if (copies == 2 && tables % (2 * kSectorSize) != 0) copies = 1;
+        fatBytes = tables / copies;
     }
     if (!fat32) fatBytes = std::min(fatBytes, kMaxFat16Table);
     p.reservedSectors = static_cast<std::uint32_t>(fatAt / kSectorSize);

@@ -83,6 +83,11 @@ ExtractStatus FatParser::ExtractData(RowId row, FileSink& sink) {
         // A start cluster in use holds another file's data now.
         if (table_.InUse(e.startCluster)) return ExtractStatus::Failed;
         runs = SalvageRuns(e.startCluster, needed);
+    } else if (advanced_ && !table_.InUse(e.startCluster)) {
+        // The table was wiped or written anew over the files: take the file as
+        // one run, as it was most likely written.
+        const std::uint64_t last = std::min<std::uint64_t>(std::uint64_t(e.startCluster) + needed, table_.Limit());
+        if (last > e.startCluster) runs.push_back({e.startCluster, static_cast<std::uint32_t>(last - e.startCluster)});
     } else {
         FatTable::ChainEnd end;
         runs = table_.Chain(e.startCluster, needed, end);

@@ -6,12 +6,15 @@
 
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include "device/MemoryReader.h"
 #include "fs/ParserFactory.h"
 #include "fs/fat/FatParser.h"
 #include "partition/FatBootSector.h"
+#include "advanced/TableFinder.h"
 #include "support/ImageListing.h"
+#include "support/Md5.h"
 #include "support/TestImages.h"
 
 namespace tarnwell {
@@ -165,6 +168,59 @@ INSTANTIATE_TEST_SUITE_P(Advanced, FatAdvancedScan,
                                            // (25 clusters) is found as a lost folder, whole.
                                            ScanCase{"fat16-stick", "FAT16", Damage::RootCluster, 0, 0},
                                            ScanCase{"fat16-stick", "FAT16", Damage::Boot, 0, 0, true}));
+
+// A card quick-formatted with 1 KiB clusters over one of 512-byte clusters: the
+// new boot sector and table spacing describe the new volume, yet picking the
+// first table and the old cluster size brings back the old tree, byte-exact,
+// from the folders' own cluster numbers.
+TEST(FatAdvancedReformat, TheOldClusterSizeBringsBackTheOldTree) {
+    const std::string path = test::ImagePath("fat32-reclustered");
+    if (path.empty()) GTEST_SKIP() << "image not committed";
+    test::UnchangedGuard unchanged(path);
+    std::istringstream old(test::ReadImageFile("fat32-reclustered.old"));
+    std::string line;
+    while (std::getline(old, line) && line.rfind('#', 0) == 0) {
+    }
+    std::uint64_t firstTable = 0, copies = 0, tableBytes = 0;
+    std::uint32_t sectorsPerCluster = 0;
+    std::istringstream(line) >> firstTable >> copies >> tableBytes >> sectorsPerCluster;
+    ASSERT_NE(sectorsPerCluster, 0u);
+
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    MemoryReader reader(bytes);
+    NullProgress progress;
+    const TableCandidates found = TableFinder(reader, bytes.size(), TableKind::Fat32, progress).Find(3);
+    const auto table = std::find(found.tables.begin(), found.tables.end(), firstTable);
+    const auto cluster = std::find(found.clusterSizes.begin(), found.clusterSizes.end(), sectorsPerCluster);
+    ASSERT_NE(table, found.tables.end());
+    ASSERT_NE(cluster, found.clusterSizes.end());
+    ASSERT_NE(found.clusterSizes[0], sectorsPerCluster) << "the new boot sector's size leads";
+
+    RecordingPrompter prompter;
+    auto parser = Parse(reader, prompter, "FAT32", RecoveryMode::Advanced, int(table - found.tables.begin()),
+                        int(cluster - found.clusterSizes.begin()));
+    ASSERT_TRUE(parser);
+    auto ours = test::ListParser(*parser);
+    std::istringstream icat(test::ReadImageFile("fat32-reclustered.icat"));
+    int compared = 0;
+    for (std::string row; std::getline(icat, row);) {
+        std::vector<std::string> f;
+        std::istringstream fields(row);
+        for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
+        ASSERT_EQ(f.size(), 7u) << row;
+        auto it = ours.find(f[6]);
+        ASSERT_NE(it, ours.end()) << f[6] << " is missing";
+        EXPECT_EQ(test::Md5::Of(Bytes(*parser, it->second.row)), f[5]) << f[6];
+        ++compared;
+    }
+    EXPECT_EQ(compared, 5);
+    // The old folders, under their paths.
+    for (const char* folder : {"DCIM", "DCIM/100NIKON", "Notes"}) {
+        ASSERT_TRUE(ours.count(folder)) << folder;
+        EXPECT_TRUE(ours.at(folder).folder) << folder;
+    }
+}
 
 }  // namespace
 }  // namespace tarnwell

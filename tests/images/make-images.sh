@@ -754,6 +754,44 @@ image_fat32_formatted() {
     record_icat fat32-formatted "$img"
 }
 
+# A card quick-formatted with another cluster size: 512-byte clusters with
+# folders and files, then mkfs.fat with 1 KiB clusters, which writes tables of
+# half the size and a new root over the old tables and leaves the old data area. The old
+# volume's views are recorded before the reformat (.fls, .icat, and .old with
+# its table positions and cluster size) for the advanced scan to match.
+image_fat32_reclustered() {
+    local img=$work/fat32-reclustered.img src=$work/reclustered
+    truncate -s 66M "$img"
+    fat_at "$img" 0 135168 32 OLD_CARD -s 1 -i 0D0D0D0D
+    mkdir -p "$src"
+    mmd -i "$img" ::DCIM ::DCIM/100NIKON ::Notes
+    local n
+    for n in 1 2 3; do
+        photo "$((n + 60))" "$src/DSC_000$n.JPG"; stamp "2023-05-0$n 10:0$n:00" "$src/DSC_000$n.JPG"
+        mcopy -m -i "$img" "$src/DSC_000$n.JPG" ::DCIM/100NIKON/
+    done
+    content r1 6000 "$src/r1"; stamp "2023-05-09 09:09:10" "$src/r1"
+    mcopy -m -i "$img" "$src/r1" "::Notes/Packing list for the long trip.txt"
+    content r2 900 "$src/r2"; stamp "2023-05-10 10:10:10" "$src/r2"
+    mcopy -m -i "$img" "$src/r2" "::Top level.txt"
+    # The old volume's views, then its geometry: first table, copies, table and cluster size.
+    finish fat32-reclustered "$img"
+    record_icat fat32-reclustered "$img"
+    python3 - "$img" >"$here/fat32-reclustered.old" <<'PY'
+import struct, sys
+b = open(sys.argv[1], "rb").read(512)
+bps, spc, reserved, fats = struct.unpack_from("<HBHB", b, 11)
+spf = struct.unpack_from("<I", b, 36)[0]
+print("# before the reformat: first table (byte), copies, table bytes, sectors per cluster")
+print(reserved * bps, fats, spf * bps, spc * bps // 512)
+PY
+    fat_at "$img" 0 135168 32 NEW_CARD -s 2 -i 0C0C0C0C
+    content r3 300 "$src/r3"; stamp "2024-02-02 02:02:02" "$src/r3"
+    mcopy -m -i "$img" "$src/r3" ::NEW.TXT
+    xz -9 -T1 -c "$img" >"$here/fat32-reclustered.img.xz"
+    echo "reformatted fat32-reclustered with 1 KiB clusters"
+}
+
 # HFS+ by xorriso (Debian has no mkfs for it): the hybrid disk's Apple_HFS
 # partition, cut out by its APM entry.
 xorriso_hfs() {  # xorriso_hfs NAME SOURCE_FOLDER BLOCK_SIZE
@@ -842,7 +880,7 @@ dbg() {  # dbg IMAGE < commands : runs a debugfs command file, failing on none o
 # icat's bytes of every regular file that fls lists (live and deleted), as
 # "cksum size inode path"; paths matching SKIP are left out. (Links are left
 # out: icat gives zeros for a target held in the inode.)
-record_icat() {  # record_icat NAME IMAGE [SKIP_REGEX]
+record_ext_cksums() {  # record_ext_cksums NAME IMAGE [SKIP_REGEX]
     local name=$1 img=$2 skip=${3:-'^$'}
     : >"$here/$name.icat"
     grep -aE '^[-r]/r' "$here/$name.fls" | while IFS=$'\t' read -r head path; do
@@ -939,7 +977,7 @@ image_ext2_1k() {
       for b in $(seq 1 2 40); do echo "punch two-mib.bin $b $b"; done; common_deletions; } | dbg "$img"
     kill_gone "$img"
     finish ext2-1k "$img"
-    record_icat ext2-1k "$img"
+    record_ext_cksums ext2-1k "$img"
 }
 
 image_ext2_rev0() {
@@ -955,7 +993,7 @@ write src/hello.txt deleted.txt
 rm deleted.txt
 EOF_CMDS
     finish ext2-rev0 "$img"
-    record_icat ext2-rev0 "$img"
+    record_ext_cksums ext2-rev0 "$img"
 }
 
 image_ext3_4k() {
@@ -965,7 +1003,7 @@ image_ext3_4k() {
     { common_tree; echo "write src/sparse.bin sparse.bin"; common_deletions; } | dbg "$img"
     kill_gone "$img"
     finish ext3-4k "$img"
-    record_icat ext3-4k "$img"
+    record_ext_cksums ext3-4k "$img"
 }
 
 image_ext4() {
@@ -987,7 +1025,7 @@ image_ext4() {
     } | dbg "$img"
     kill_gone "$img"
     finish ext4 "$img"
-    record_icat ext4 "$img" '^htree/file-'
+    record_ext_cksums ext4 "$img" '^htree/file-'
 }
 
 image_ext4_1k_punched() {
@@ -997,7 +1035,7 @@ image_ext4_1k_punched() {
     { echo "write src/two-mib.bin two-mib.bin"
       for b in $(seq 1 2 2047); do echo "punch two-mib.bin $b $b"; done; } | dbg "$img"
     finish ext4-1k-punched "$img"
-    record_icat ext4-1k-punched "$img"
+    record_ext_cksums ext4-1k-punched "$img"
 }
 
 image_ext4_32bit() {
@@ -1006,7 +1044,7 @@ image_ext4_32bit() {
     mkext "$img" 16M -t ext4 -O ^64bit
     { common_tree; common_deletions; } | dbg "$img"
     finish ext4-32bit "$img"
-    record_icat ext4-32bit "$img"
+    record_ext_cksums ext4-32bit "$img"
 }
 
 image_ext4_inline() {
@@ -1024,7 +1062,7 @@ mkdir big-folder
 EOF_CMDS
     for i in $(seq 1 40); do echo "write src/tiny.txt big-folder/file-number-$i.txt"; done | dbg "$img"
     finish ext4-inline "$img"
-    record_icat ext4-inline "$img"
+    record_ext_cksums ext4-inline "$img"
 }
 
 image_ext4_metabg() {
@@ -1036,7 +1074,7 @@ image_ext4_metabg() {
     mkext "$img" 136M -t ext4 -b 1024 -O meta_bg,^resize_inode -N 68
     for i in $(seq 1 56); do echo "write src/hello.txt file-$i.txt"; done | dbg "$img"
     finish ext4-metabg "$img"
-    record_icat ext4-metabg "$img"
+    record_ext_cksums ext4-metabg "$img"
 }
 
 image_ext4_64k() {
@@ -1045,7 +1083,7 @@ image_ext4_64k() {
     mkext "$img" 48M -t ext4 -b 65536
     { common_tree; common_deletions; } | dbg "$img"
     finish ext4-64k "$img"
-    record_icat ext4-64k "$img"
+    record_ext_cksums ext4-64k "$img"
 }
 
 # Written and deleted by the kernel (needs a loop mount; root only): extents
@@ -1075,7 +1113,7 @@ image_ext4_kernel() {
     rm -r "$mnt/trash"
     umount "$mnt"
     finish ext4-kernel "$img"
-    record_icat ext4-kernel "$img"
+    record_ext_cksums ext4-kernel "$img"
 }
 
 # TestDisk's view of a damaged copy of a committed disk: its analyse and deeper
@@ -1141,7 +1179,7 @@ image_testdisk_views() {
 
 all=(sample_card mbr_fat gpt_fat mbr_mixed gpt_mixed odd_size exfat_4k exfat_128k carve_samples
      ntfs_4k ntfs_512 ntfs_64k ntfs_many ntfs_reformatted
-     fat12_floppy fat12_bigcluster fat16_stick fat32_card fat32_rootmoved fat32_formatted
+     fat12_floppy fat12_bigcluster fat16_stick fat32_card fat32_rootmoved fat32_formatted fat32_reclustered
      hfsplus_x512 hfsplus_x2k hfsplus_gen hfsx_gen
      ext2_1k ext2_rev0 ext3_4k ext4 ext4_1k_punched ext4_32bit ext4_inline ext4_metabg ext4_64k ext4_kernel
      testdisk_views)
