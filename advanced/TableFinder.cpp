@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "device/AlignedBuffer.h"
 #include "fs/ByteView.h"
 #include "partition/BootSectors.h"
 #include "partition/FatBootSector.h"
@@ -195,7 +196,7 @@ TableFinder::TableFinder(readWriteInterface& reader, std::uint64_t volumeSize, T
 
 void TableFinder::Pass(std::size_t maxTables, std::size_t maxHeaps, TableCandidates& out) {
     const bool heaps = kind_ == TableKind::ExFat && maxHeaps > 0;
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, volumeSize_)));
+    AlignedBuffer block(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, volumeSize_)));
     progress_.SetRange(0, 1000);
     std::uint64_t found = 0;
     bool tableSeen = false;

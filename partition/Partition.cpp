@@ -9,6 +9,7 @@
 #include <new>
 #include <set>
 
+#include "device/AlignedBuffer.h"
 #include "fs/TextEncoding.h"
 #include "partition/FatBootSector.h"
 #include "partition/FsKind.h"
@@ -430,12 +431,7 @@ int Partition::ScanForVolumes(readWriteInterface& reader) {
 
     progress->SetStatus("Scanning partition.....");
     progress->SetRange(0, 1000);
-    // Page-aligned: the kernel copies into an aligned buffer markedly faster.
-    struct FreeAligned {
-        void operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t(4096)); }
-    };
-    std::unique_ptr<std::uint8_t[], FreeAligned> piece(
-        new (std::align_val_t(4096)) std::uint8_t[kPieceSectors * 512]);
+    AlignedBuffer piece(kPieceSectors * 512);
 
     std::uint64_t current = firstSector;  // the block starts here
     while (current < deviceSectors && !(hasEnd && current > std::uint64_t(customEndSector))) {
@@ -452,7 +448,7 @@ int Partition::ScanForVolumes(readWriteInterface& reader) {
             const std::uint64_t pieceStart = at;
             const std::uint64_t count = std::min<std::uint64_t>(kPieceSectors, blockEnd - pieceStart);
             // Sectors that could not be read are zeros and match nothing; the rest is examined.
-            if (!ReadSectorsAt(reader, pieceStart, piece.get(), count * 512)) blockFailed = true;
+            if (!ReadSectorsAt(reader, pieceStart, piece.data(), count * 512)) blockFailed = true;
             std::uint64_t resume = pieceStart + count;
             for (std::uint64_t i = 0; i < count; ++i) {
                 if (control != nullptr && control->StopRequested()) {
@@ -460,7 +456,7 @@ int Partition::ScanForVolumes(readWriteInterface& reader) {
                     break;
                 }
                 const std::uint64_t sector = pieceStart + i;
-                auto hit = TestSearchSector(piece.get() + i * 512, sector);
+                auto hit = TestSearchSector(piece.data() + i * 512, sector);
                 if (!hit) continue;
                 const BootMatch& m = hit->match;
                 std::uint64_t mib = m.volumeBytes >> 20;
@@ -468,7 +464,7 @@ int Partition::ScanForVolumes(readWriteInterface& reader) {
                 if (mib >= 1 && (m.kind == BootKind::Fat32 || m.kind == BootKind::ExFat || m.kind == BootKind::Ntfs)) {
                     // A backup whose primary was listed stays a row of its own, as every
                     // copy is when the skip rule is off.
-                    const std::uint64_t start = StartCountedBack(reader, piece.get() + i * 512, sector, m.kind);
+                    const std::uint64_t start = StartCountedBack(reader, piece.data() + i * 512, sector, m.kind);
                     if (start != sector && !Listed(start)) hit->volumeStart = start;
                 }
                 if (mib >= 1 && !(m.kind == BootKind::HfsPlus && mib > 20971519)) {

@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t kScanBlock = 4u << 20;
 // The most a set spans: file entry, stream entry and 17 name entries (255 units).
 constexpr std::size_t kMaxSetBytes = 19 * kExFatSlot;
-constexpr std::size_t kBuildRead = 2048;
+constexpr std::size_t kBuildRead = 64 * 1024;
 constexpr std::uint64_t kMaxFolderBytes = 256ULL << 20;
 constexpr std::uint32_t kNoRow32 = UINT32_MAX;
 
@@ -274,15 +274,24 @@ void Fat64Class::BuildFromScan(std::uint64_t heap, std::uint64_t fat) {
         }
     };
     drain();
+    // Sets no found folder claimed lie in runs: one read serves every set it
+    // holds whole, so neighbouring orphans are not read again.
     std::vector<std::uint8_t> block(kBuildRead);
+    std::uint64_t from = 0;
+    std::size_t length = 0;
     for (std::size_t i = 0; i < foundEntries_.size(); ++i) {
         // No stop here: a stop ends the scan, and the build runs on what it found.
         const std::uint64_t q = foundEntries_[i];
         if (builtAt_.count(q)) continue;
-        const std::uint64_t from = q / 512 * 512;
-        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kBuildRead, volumeSize_ - from));
-        block.assign(kBuildRead, 0);
-        links_.reader->ReadAt(static_cast<std::int64_t>(from), block.data(), length);
+        const bool held = length > 0 && q >= from &&
+                          (q + kMaxSetBytes <= from + length || from + length == volumeSize_);
+        if (!held) {
+            from = q / 512 * 512;
+            length = static_cast<std::size_t>(std::min<std::uint64_t>(kBuildRead, volumeSize_ - from));
+            std::fill(block.begin(), block.end(), 0);
+            links_.reader->ReadAt(static_cast<std::int64_t>(from), block.data(), length);
+        }
+        if (q >= from + length) continue;
         const std::uint32_t parent = q >= rootMarker_ && q < rootEnd_ ? 0 : kOrphanRow;
         std::size_t used = 1;
         const std::uint32_t r =
