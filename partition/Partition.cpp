@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <new>
 #include <set>
@@ -375,35 +374,36 @@ bool MftAt(readWriteInterface& reader, std::uint64_t byteOffset) {
 std::uint64_t StartCountedBack(readWriteInterface& reader, const std::uint8_t* p, std::uint64_t sector,
                                BootKind kind) {
     ByteView s(p, 512);
-    // Where the described structures lie for a start at `start`.
-    std::function<bool(std::uint64_t)> holds;
-    std::uint64_t back = 0;  // sectors from the start to the copy
+    std::uint64_t back = 0;                  // sectors from the start to the copy
+    std::uint64_t table = 0, second = 0;     // bytes from the start to what is looked for (second: 0, none)
     if (kind == BootKind::Fat32) {
         auto bpb = ParseFatBootSector(s);
-        if (!bpb || bpb->bytesPerSector % 512 != 0) return sector;
+        if (!bpb || bpb->bytesPerSector % 512 != 0 || s.Le16(0x32) >= bpb->reservedSectors) return sector;
         back = std::uint64_t(s.Le16(0x32)) * (bpb->bytesPerSector / 512);
-        if (back == 0 || s.Le16(0x32) >= bpb->reservedSectors) return sector;
-        const std::uint64_t fatBytes = std::uint64_t(bpb->sectorsPerFat) * bpb->bytesPerSector;
-        holds = [&, bpb](std::uint64_t start) {
-            const std::uint64_t fat = start * 512 + bpb->FatOffset();
-            return FatTableAt(reader, fat, false) || (bpb->fatCount > 1 && FatTableAt(reader, fat + fatBytes, false));
-        };
+        table = bpb->FatOffset();
+        if (bpb->fatCount > 1) second = table + std::uint64_t(bpb->sectorsPerFat) * bpb->bytesPerSector;
     } else if (kind == BootKind::ExFat) {
         const unsigned shift = s.U8(0x6C);
         if (shift < 9 || shift > 12) return sector;
         back = 12ull << (shift - 9);
-        const std::uint64_t fatBytes = std::uint64_t(s.Le32(0x50)) << shift;
-        holds = [&, fatBytes](std::uint64_t start) { return FatTableAt(reader, start * 512 + fatBytes, true); };
+        table = std::uint64_t(s.Le32(0x50)) << shift;
     } else if (kind == BootKind::Ntfs) {
         const std::uint64_t cluster = std::uint64_t(s.Le16(0x0B)) * s.U8(0x0D);
         const std::uint64_t mft = s.Le64(0x30);
         if (cluster == 0 || mft >= kMaxSector / cluster) return sector;
         back = s.Le64(0x28);
-        holds = [&, cluster, mft](std::uint64_t start) { return MftAt(reader, start * 512 + mft * cluster); };
+        table = mft * cluster;
     } else {
         return sector;
     }
     if (back == 0 || back > sector || back >= kMaxSector) return sector;
+    // Whether the structures lie where a volume starting at start has them.
+    auto holds = [&](std::uint64_t start) {
+        const std::uint64_t at = start * 512;
+        if (kind == BootKind::Ntfs) return MftAt(reader, at + table);
+        const bool exfat = kind == BootKind::ExFat;
+        return FatTableAt(reader, at + table, exfat) || (second != 0 && FatTableAt(reader, at + second, exfat));
+    };
     if (holds(sector)) return sector;
     return holds(sector - back) ? sector - back : sector;
 }
