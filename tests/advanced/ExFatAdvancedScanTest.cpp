@@ -19,21 +19,6 @@
 namespace tarnwell {
 namespace {
 
-class StringSink final : public FileSink {
-public:
-    bool Write(const void* data, std::size_t size) override {
-        bytes.append(static_cast<const char*>(data), size);
-        return true;
-    }
-    std::string bytes;
-};
-
-std::string Bytes(FileSystemParser& parser, RowId row) {
-    StringSink sink;
-    parser.ExtractData(row, sink);
-    return sink.bytes;
-}
-
 ParserLinks Links(readWriteInterface& reader, RecordingPrompter& prompter) {
     ParserLinks links;
     links.reader = &reader;
@@ -154,7 +139,7 @@ TEST_P(ExFatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
         // Without the table only files stored without a chain keep their bytes.
         const bool chained = !intactEntries.at(before.at(p).row).Contiguous();
         if (!fls.folder && !fls.deleted && !(tableLost && chained)) {
-            EXPECT_TRUE(Bytes(*recovered, it->second.row) == Bytes(*intact, before.at(p).row)) << p << ": other bytes";
+            EXPECT_TRUE(test::ExtractedBytes(*recovered, it->second.row) == test::ExtractedBytes(*intact, before.at(p).row)) << p << ": other bytes";
             ++compared;
         }
     }
@@ -252,7 +237,7 @@ TEST(ExFatAdvancedHandMade, ASetAcrossTheScansReadBlocksIsFoundWhole) {
     auto listed = test::ListParser(*parser);
     auto it = listed.find(std::string(kFatOrphanFolderName) + "/across the end of a read.txt");
     ASSERT_NE(it, listed.end());
-    EXPECT_EQ(Bytes(*parser, it->second.row), "hello world");
+    EXPECT_EQ(test::ExtractedBytes(*parser, it->second.row), "hello world");
 }
 
 TEST(ExFatAdvancedHandMade, AFolderFoundAfterItsContentsClaimsThem) {
@@ -276,7 +261,7 @@ TEST(ExFatAdvancedHandMade, AFolderFoundAfterItsContentsClaimsThem) {
     EXPECT_TRUE(listed.count(orphan + "outer/sub/deeper.txt")) << "a claimed folder keeps its own contents";
     EXPECT_FALSE(listed.count(orphan + "inner.txt"));
     EXPECT_FALSE(listed.count(orphan + "sub"));
-    EXPECT_EQ(Bytes(*parser, listed.at(orphan + "outer/inner.txt").row), "inner");
+    EXPECT_EQ(test::ExtractedBytes(*parser, listed.at(orphan + "outer/inner.txt").row), "inner");
 }
 
 TEST(ExFatAdvancedHandMade, FoldersThatHoldThemselvesEndTheBuild) {

@@ -20,21 +20,6 @@
 namespace tarnwell {
 namespace {
 
-class StringSink final : public FileSink {
-public:
-    bool Write(const void* data, std::size_t size) override {
-        bytes.append(static_cast<const char*>(data), size);
-        return true;
-    }
-    std::string bytes;
-};
-
-std::string Bytes(FileSystemParser& parser, RowId row) {
-    StringSink sink;
-    parser.ExtractData(row, sink);
-    return sink.bytes;
-}
-
 enum class Damage { Boot, BootAndBackup, FirstTable, RootCluster };
 
 struct ScanCase {
@@ -142,7 +127,7 @@ TEST_P(FatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
         EXPECT_EQ(it->second.folder, fls.folder) << p;
         auto b = before.find(p);
         if (!fls.folder && !fls.deleted) {
-            EXPECT_TRUE(Bytes(*recovered, it->second.row) == Bytes(*intact, b->second.row)) << p << ": other bytes";
+            EXPECT_TRUE(test::ExtractedBytes(*recovered, it->second.row) == test::ExtractedBytes(*intact, b->second.row)) << p << ": other bytes";
         }
     }
     if (rootLost) {
@@ -211,7 +196,7 @@ TEST(FatAdvancedReformat, TheOldClusterSizeBringsBackTheOldTree) {
         ASSERT_EQ(f.size(), 7u) << row;
         auto it = ours.find(f[6]);
         ASSERT_NE(it, ours.end()) << f[6] << " is missing";
-        EXPECT_EQ(test::Md5::Of(Bytes(*parser, it->second.row)), f[5]) << f[6];
+        EXPECT_EQ(test::Md5::Of(test::ExtractedBytes(*parser, it->second.row)), f[5]) << f[6];
         ++compared;
     }
     EXPECT_EQ(compared, 5);

@@ -17,15 +17,6 @@
 namespace tarnwell {
 namespace {
 
-class StringSink final : public FileSink {
-public:
-    bool Write(const void* data, std::size_t size) override {
-        bytes.append(static_cast<const char*>(data), size);
-        return true;
-    }
-    std::string bytes;
-};
-
 struct Listing {
     bool scanned = false;
     std::map<std::string, std::string> files;  // path -> bytes
@@ -47,9 +38,7 @@ Listing Advanced(const std::vector<std::uint8_t>& bytes, const AdvancedChoice& p
     for (const auto& [path, listed] : test::ListParser(*parser)) {
         // $Boot's bytes are the boot sector the tests zero.
         if (listed.folder || listed.deleted || path == "$Boot") continue;
-        StringSink sink;
-        parser->ExtractData(listed.row, sink);
-        out.files[path] = sink.bytes;
+        out.files[path] = test::ExtractedBytes(*parser, listed.row);
     }
     return out;
 }

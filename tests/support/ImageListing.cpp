@@ -7,6 +7,19 @@
 
 namespace tarnwell::test {
 
+std::string ExtractedBytes(FileSystemParser& parser, RowId row) {
+    class StringSink final : public FileSink {
+    public:
+        bool Write(const void* data, std::size_t size) override {
+            bytes.append(static_cast<const char*>(data), size);
+            return true;
+        }
+        std::string bytes;
+    } sink;
+    parser.ExtractData(row, sink);
+    return sink.bytes;
+}
+
 std::map<std::string, Listed> ListParser(const FileSystemParser& parser) {
     std::map<std::string, Listed> out;
     std::function<void(RowId, const std::string&, int)> walk = [&](RowId folder, const std::string& prefix, int depth) {

@@ -25,6 +25,9 @@ std::map<std::string, Listed> ListParser(const FileSystemParser& parser);
 // the volume label, exFAT's bitmap and up-case table).
 std::map<std::string, Listed> ParseFls(const std::string& text, std::int64_t offset = 0);
 
+// The bytes the parser extracts for a row (whatever its status).
+std::string ExtractedBytes(FileSystemParser& parser, RowId row);
+
 // `icat` of an inode, or nothing when The Sleuth Kit is not installed.
 bool HaveSleuthKit();
 std::string Icat(const std::string& image, const std::string& inode, std::int64_t offset = 0);
