@@ -5,12 +5,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "fs/TextEncoding.h"
 
@@ -49,6 +51,16 @@ std::string WholeDiskOf(dev_t dev) {
     return id;
 }
 }  // namespace
+
+bool FileSink::WriteHole(std::uint64_t size) {
+    static const std::vector<char> zeros(1u << 16, 0);
+    while (size > 0) {
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, zeros.size()));
+        if (!Write(zeros.data(), n)) return false;
+        size -= n;
+    }
+    return true;
+}
 
 OutputFile::~OutputFile() {
     if (fd_ >= 0) ::close(fd_);

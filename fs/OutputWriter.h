@@ -32,6 +32,20 @@ class FileSink {
 public:
     virtual ~FileSink() = default;
     virtual bool Write(const void* data, std::size_t size) = 0;
+    // size bytes the file holds no data for (a sparse run, bytes past the
+    // initialized size): they read back as zeros. This default writes them; a
+    // sink that can seek leaves a hole, so a sparse file stays sparse.
+    virtual bool WriteHole(std::uint64_t size);
+    // size bytes the file should hold that could not be had (past the end of
+    // the source, a run outside the volume): zeros in their place, counted.
+    bool WriteUnreadable(std::uint64_t size) {
+        unreadable_ += size;
+        return WriteHole(size);
+    }
+    std::uint64_t UnreadableBytes() const { return unreadable_; }
+
+private:
+    std::uint64_t unreadable_ = 0;
 };
 
 class OutputFile final : public FileSink {
