@@ -10,8 +10,11 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -247,6 +250,36 @@ private slots:
         for (const auto& e : fs::recursive_directory_iterator(out)) files += e.is_regular_file();
         QCOMPARE(files, std::size_t(3));
         QVERIFY(page->BackButton()->isEnabled() && Hidden("progress"));
+    }
+
+    // Carved files that do not fit the output disk: the end says how many were
+    // written, never "work done".
+    void ASaveOntoAFullDiskDoesNotSayWorkDone() {
+        if (::geteuid() != 0) QSKIP("mounting a small tmpfs needs root");
+        const fs::path full = h->dir / "full";
+        fs::create_directories(full);
+        if (std::system(("mount -t tmpfs -o size=32k tmpfs '" + full.string() + "' >/dev/null 2>&1").c_str()) != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        struct Unmount {
+            fs::path at;
+            ~Unmount() { std::system(("umount '" + at.string() + "' >/dev/null 2>&1").c_str()); }
+        } unmount{full};
+        Open();
+        ParseAndWait();
+        page->Tree()->SetCheck(Roots().front(), true);
+        QCOMPARE(page->TickedItems().size(), planted.size());
+        Find<QLineEdit>(page, "outputFolder")->setText(QString::fromStdString(full.string()));
+        QSignalSpy saved(page, &RawRecoveryDialog::saveFinished);
+        Click("save");
+        QVERIFY(saved.wait(20000));
+        std::string end;
+        for (const auto& t : h->answers.informed) {
+            QVERIFY2(t.rfind("work done", 0) != 0, t.c_str());
+            if (t.rfind("Saving ended: ", 0) == 0) end = t;
+        }
+        QVERIFY2(end.find(" of 5 files written into " + full.string() + "\n") != std::string::npos, end.c_str());
+        QVERIFY2(end.find(" could not be written:") != std::string::npos, end.c_str());
+        QCOMPARE(Status(), QString("Saving done, with files not written"));
     }
 
     void ParseAndSaveAreRefusedWhileARunGoes() {
