@@ -225,8 +225,11 @@ void PopulateDriveDlg::StartAdvancedScan() {
 void PopulateDriveDlg::AdvancedFinished() {
     if (worker_.joinable()) worker_.join();
     BackButton()->setEnabled(true);
+    // A stopped search lists only the volumes before the point it reached.
+    const bool stopped = scanner_ && scanner_->Summary().stopped;
     progress_.SetStatus("Scanned Partitions");
-    Prompt().Inform("populated partitions....");
+    Prompt().Inform(stopped ? "Searching stopped before the end. Only the volumes found until then are listed."
+                            : "populated partitions....");
     progress_.SetStatus("Finished Scanning.");
     scanner_.reset();
     if (list_->topLevelItemCount() > 0) custom_->setEnabled(true);

@@ -40,7 +40,9 @@ std::optional<std::string> OpenSource(const std::string& source, const std::stri
         std::string error;
         auto map = ReadDdrescueMap(mapfile, error);
         if (!map) return mapfile + ": " + error;
-        if (map->Size() != opened.reader->fileLength())
+        // An image shorter than its map is the usual end of a rescue that stopped
+        // early; one longer than the map does not belong to it.
+        if (map->Size() < opened.reader->fileLength())
             return mapfile + ": the mapfile covers " + std::to_string(map->Size()) + " bytes but " + source +
                    " holds " + std::to_string(opened.reader->fileLength());
         reader = std::make_unique<MappedReader>(std::move(opened.reader), std::move(*map));

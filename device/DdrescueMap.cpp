@@ -90,7 +90,9 @@ readWriteInterface::RawResult ReaderDecorator::ReadRaw(std::uint64_t position, v
 }
 
 MappedReader::MappedReader(std::unique_ptr<readWriteInterface> inner, DdrescueMap map)
-    : ReaderDecorator(std::move(inner)), map_(std::move(map)) {}
+    : ReaderDecorator(std::move(inner)), map_(std::move(map)) {
+    SetLength(map_.Size());
+}
 
 readWriteInterface::RawResult MappedReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
     std::uint64_t until = 0;

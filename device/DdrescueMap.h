@@ -55,6 +55,9 @@ protected:
 };
 
 // Areas the map does not mark finished read as unreadable without a read.
+// The map, not the image, says how large the source is: ddrescue leaves its
+// image short when the rescue stopped before the device's end, and what lies
+// past the image's end is unread, like any other area it did not finish.
 class MappedReader final : public ReaderDecorator {
 public:
     // Unfinished sectors read are counted as FailedSectors().

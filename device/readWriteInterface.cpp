@@ -35,27 +35,39 @@ bool readWriteInterface::ReadAbsolute(std::int64_t position, unsigned char* dest
     if (count == 0) return true;
     if (position < 0) {
         std::memset(destination, 0, count);
+        unreadableBytes_ += count;
+        failedSectors_ += (count + kSectorSize - 1) / kSectorSize;
         return false;
     }
+    const auto at = static_cast<std::uint64_t>(position);
+    // Bytes past the source's end are as lost as a refused sector: a caller
+    // that asked for them wanted data that is not there (a short image, a
+    // volume or a run reaching past the source).
+    const std::uint64_t length = fileLength();
+    const std::size_t inside = at >= length ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(count, length - at));
     std::size_t done = 0;
-    auto at = static_cast<std::uint64_t>(position);
-    while (done < count) {
-        RawResult r = ReadRaw(at + done, destination + done, count - done);
-        done += std::min(r.bytes, count - done);
-        if (r.status == RawStatus::EndOfData) {
-            std::memset(destination + done, 0, count - done);
-            return false;
-        }
+    while (done < inside) {
+        RawResult r = ReadRaw(at + done, destination + done, inside - done);
+        done += std::min(r.bytes, inside - done);
         if (r.status == RawStatus::Error) {
             // Salvage what can be read around the bad area, one sector at a time.
-            return ReadSectorBySector(at + done, destination + done, count - done);
-        }
-        if (r.bytes == 0) {  // no progress and no error: treat as the end
-            std::memset(destination + done, 0, count - done);
+            bool ok = ReadSectorBySector(at + done, destination + done, inside - done);
+            if (inside == count) return ok;
+            Missing(at + inside, destination + inside, count - inside);
             return false;
         }
+        // The source ended early: it is shorter than when it was opened.
+        if (r.status == RawStatus::EndOfData || r.bytes == 0) break;
     }
-    return true;
+    if (done == count) return true;
+    Missing(at + done, destination + done, count - done);
+    return false;
+}
+
+void readWriteInterface::Missing(std::uint64_t position, unsigned char* destination, std::size_t count) {
+    std::memset(destination, 0, count);
+    unreadableBytes_ += count;
+    failedSectors_ += (position + count - 1) / kSectorSize - position / kSectorSize + 1;
 }
 
 bool readWriteInterface::ReadSectorBySector(std::uint64_t position, unsigned char* destination,
@@ -75,15 +87,14 @@ bool readWriteInterface::ReadSectorBySector(std::uint64_t position, unsigned cha
             if (status != RawStatus::Ok || r.bytes == 0) break;
         }
         if (got < piece) {
-            std::memset(destination + done + got, 0, piece - got);
             ok = false;
-            if (status == RawStatus::Error) {
-                ++failedSectors_;
-                unreadableBytes_ += piece - got;
-            } else {
-                std::memset(destination + done + piece, 0, count - done - piece);
+            if (status != RawStatus::Error) {  // the source ended here
+                Missing(at + got, destination + done + got, count - done - got);
                 return false;
             }
+            std::memset(destination + done + got, 0, piece - got);
+            ++failedSectors_;
+            unreadableBytes_ += piece - got;
         }
         done += piece;
     }

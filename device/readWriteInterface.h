@@ -4,8 +4,9 @@
 // Sources are only ever read: no implementation opens anything for writing.
 //
 // A read never leaves stale bytes behind: whatever could not be read (past the
-// end, or refused by the device) is zero in the destination. Refused sectors
-// are counted so that a job can report them.
+// end, cut off by a source that shrank, or refused by the device) is zero in
+// the destination and counted, in bytes and in sectors, so that a job can
+// report it.
 
 #include <atomic>
 #include <cstddef>
@@ -40,10 +41,11 @@ public:
     // Whole 512-byte sectors of what is open.
     std::uint64_t deviceSectorCount() const { return length_ / kSectorSize; }
 
-    // Sectors the device refused since the last reset.
+    // Sectors that could not be read since the last reset: refused by the
+    // device, or past the end of the source.
     std::uint64_t FailedSectors() const { return failedSectors_.load(); }
     void ResetFailedSectors() { failedSectors_ = 0; }
-    // Bytes handed out as zeros because the device refused them (never reset),
+    // Bytes handed out as zeros because they could not be read (never reset),
     // so that a caller can tell how much of one file was lost.
     std::uint64_t UnreadableBytes() const { return unreadableBytes_.load(); }
 
@@ -63,6 +65,8 @@ protected:
 private:
     bool ReadAbsolute(std::int64_t position, unsigned char* destination, std::size_t count);
     bool ReadSectorBySector(std::uint64_t position, unsigned char* destination, std::size_t count);
+    // Zeros for count bytes at position that the source does not hold, counted.
+    void Missing(std::uint64_t position, unsigned char* destination, std::size_t count);
 
     std::int64_t baseOffset_ = 0;
     std::int64_t position_ = 0;

@@ -11,6 +11,9 @@ namespace tarnwell {
 namespace {
 const char* const kBusy = "Please wait for other process to complete";
 const char* const kDone = "Scanning processing done.Select save button to save the data..";
+// A stopped run found only what lies before the point it reached.
+const char* const kStopped =
+    "Scanning stopped before the end. Only what was found until then is listed; select save button to save it.";
 
 std::string Joined(const std::vector<std::string>& lines, std::size_t most) {
     std::string text;
@@ -118,14 +121,14 @@ CarveStart CarveJob::StartRun(std::function<void(std::size_t, const CarvedItem&)
             if (onFound) onFound(index, item);
         });
         const CarveSummary summary = engine->Summary();
-        prompter_.Inform(kDone);
+        prompter_.Inform(summary.stopped ? kStopped : kDone);
         if (summary.unreadableSectors > 0) {
             char text[160];
             std::snprintf(text, sizeof text, "%llu sectors could not be read; they were taken as zeros.",
                           static_cast<unsigned long long>(summary.unreadableSectors));
             prompter_.Inform(text);
         }
-        progress_.SetStatus("Processing done");
+        progress_.SetStatus(summary.stopped ? "Processing stopped" : "Processing done");
         control_.Reset();
         busy_ = false;
         if (done) done(summary);
@@ -195,7 +198,9 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
     report.errors = writer.Errors();
 
     char text[200];
-    std::snprintf(text, sizeof text, "work done: %llu of %llu files written into %s",
+    // "work done" only for a save that wrote every file it was asked for.
+    const char* lead = report.stopped ? "Saving stopped" : report.failed > 0 ? "Saving ended" : "work done";
+    std::snprintf(text, sizeof text, "%s: %llu of %llu files written into %s", lead,
                   static_cast<unsigned long long>(report.written), static_cast<unsigned long long>(items.size()),
                   outputFolder.c_str());
     std::string message = text;

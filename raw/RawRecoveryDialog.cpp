@@ -176,8 +176,9 @@ void RawRecoveryDialog::Parse() {
     auto onFound = [this](std::size_t index, const CarvedItem& item) {
         QMetaObject::invokeMethod(this, [this, index, item] { AddFound(index, item); }, Qt::QueuedConnection);
     };
-    auto done = [this](const CarveSummary&) {
-        QMetaObject::invokeMethod(this, [this] { RunDone(); }, Qt::QueuedConnection);
+    auto done = [this](const CarveSummary& summary) {
+        const bool stopped = summary.stopped;
+        QMetaObject::invokeMethod(this, [this, stopped] { RunDone(stopped); }, Qt::QueuedConnection);
     };
     // The tree gets its root before the worker's first find can arrive: finds
     // are delivered through this thread's event queue.
@@ -221,12 +222,12 @@ void RawRecoveryDialog::AddFound(std::size_t index, const CarvedItem& item) {
     tree_->InsertItems({file}, node);
 }
 
-void RawRecoveryDialog::RunDone() {
+void RawRecoveryDialog::RunDone(bool stopped) {
     BackButton()->setEnabled(true);
     setting_->setEnabled(true);
     parse_->setEnabled(true);
     ShowWorkControls(false);
-    status_->setText("Processing done");
+    status_->setText(stopped ? "Processing stopped" : "Processing done");
     emit runFinished();
 }
 

@@ -53,7 +53,7 @@ private:
     void Parse();
     void BeginTree();
     void AddFound(std::size_t index, const CarvedItem& item);
-    void RunDone();
+    void RunDone(bool stopped);  // the run ended, at its end or by Stop
     void LabelClicked(HTREEITEM item);
     void ChooseSettingsFile();
     void OpenSettings();

@@ -29,6 +29,27 @@ void Report(SaveReport& report, const OutputWriter& writer) {
     report.failed = writer.FilesFailed();
     report.errors = writer.Errors();
 }
+
+// "work done" is kept for a save that wrote every file whole; anything less is
+// said with its counts, so a full disk or a stop never reads as success.
+std::string EndText(const SaveReport& r, std::uint64_t asked) {
+    // A file the writer finished may still have failed (no data to write), so
+    // the files tried less the failures bound what was written whole.
+    const std::uint64_t tried = r.files > r.failed ? r.files - r.failed : 0;
+    const std::uint64_t written = std::min(r.written, tried);
+    const std::uint64_t whole = written > r.partial ? written - r.partial : 0;
+    if (!r.stopped && r.failed == 0 && r.partial == 0) return "work done";
+    char counts[200];
+    std::snprintf(counts, sizeof counts, "%s: %llu of %llu files written whole, %llu partial, %llu failed.",
+                  r.stopped ? "Saving stopped" : "Saving ended", static_cast<unsigned long long>(whole),
+                  static_cast<unsigned long long>(asked), static_cast<unsigned long long>(r.partial),
+                  static_cast<unsigned long long>(r.failed));
+    std::string text = counts;
+    const std::size_t most = 8;
+    for (std::size_t i = 0; i < r.errors.size() && i < most; ++i) text += "\n" + r.errors[i];
+    if (r.errors.size() > most) text += "\n...";
+    return text;
+}
 }  // namespace
 
 SaveReport RunSave(FileSystemParser& parser, const SaveRequest& request, Prompter& prompter,
@@ -111,7 +132,9 @@ SaveReport RunSave(FileSystemParser& parser, const SaveRequest& request, Prompte
     }
     progress.SetPosition(static_cast<std::int64_t>(count));
     Report(report, writer);
-    prompter.Inform("work done");
+    const std::string end = EndText(report, count);
+    if (end != "work done") progress.SetStatus(end.substr(0, end.find('\n')));
+    prompter.Inform(end);
     return report;
 }
 
@@ -130,12 +153,25 @@ ExtractStatus SaveOneFile(FileSystemParser& parser, RowId row, const std::string
         return ExtractStatus::WriteFailed;
     }
     ExtractStatus status = parser.ExtractFile(row, writer, writer.Root());
-    if (tellPath && status != ExtractStatus::WriteFailed) {
-        char text[4200];
-        std::snprintf(text, sizeof text, "file is dumped in path  :  %s   ",
-                      (outputFolder + "/" + OutputWriter::SafeName(info.name)).c_str());
+    // A file that was not written, or written with gaps, is said so on every
+    // kind of volume, whether or not the kind tells the path of a whole one.
+    if (status == ExtractStatus::Failed || status == ExtractStatus::WriteFailed) {
+        std::string text = "The file " + OutputWriter::SafeName(info.name) + " could not be saved";
+        if (!writer.Errors().empty()) text += ": " + writer.Errors().back();
         prompter.Inform(text);
+        return status;
     }
+    std::string text;
+    if (tellPath) {
+        char path[4200];
+        std::snprintf(path, sizeof path, "file is dumped in path  :  %s   ",
+                      (outputFolder + "/" + OutputWriter::SafeName(info.name)).c_str());
+        text = path;
+    }
+    if (status == ExtractStatus::Partial)
+        text += std::string(text.empty() ? "" : "\n") + "The file " + OutputWriter::SafeName(info.name) +
+                " was saved partly: some of its data could not be read and stands as zeros.";
+    if (!text.empty()) prompter.Inform(text);
     return status;
 }
 

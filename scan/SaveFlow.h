@@ -32,7 +32,9 @@ struct SaveReport {
     std::vector<std::string> errors;
 };
 
-// Asks for confirmation with the file count, writes, then says "work done".
+// Asks for confirmation with the file count, writes, then says "work done"
+// when every file was written whole, else how many were written whole, partly
+// and not at all, and whether it was stopped (the status line says so too).
 SaveReport RunSave(FileSystemParser& parser, const SaveRequest& request, Prompter& prompter,
                    ProgressSink& progress);
 

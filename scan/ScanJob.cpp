@@ -7,6 +7,9 @@ namespace tarnwell {
 namespace {
 const char* const kBusy = "Please wait for other process to complete";
 const char* const kDone = "Scanning processing done.Select save button to save the data.";
+// A stopped scan must not read as a finished one: its rows are only part of the volume's.
+const char* const kStopped =
+    "Scanning stopped before the end. Only what was found until then is listed; select save button to save it.";
 
 const char* ModeName(RecoveryMode mode) {
     switch (mode) {
@@ -80,10 +83,10 @@ void ScanJob::RunScan() {
     } else {
         if (ok) parser_->RecoverRecycleBinNames();
         if (row_.kind == ParserKind::HfsPlus) {
-            progress_.SetStatus(ok ? "Work Done." : "Work Aborted....");
+            progress_.SetStatus(!ok ? "Work Aborted...." : stopped ? kStopped : "Work Done.");
         } else {
-            prompter_.Inform(kDone);
-            progress_.SetStatus(kDone);
+            prompter_.Inform(stopped ? kStopped : kDone);
+            progress_.SetStatus(stopped ? kStopped : kDone);
         }
         outcome = !ok ? ScanOutcome::Aborted : stopped ? ScanOutcome::Stopped : ScanOutcome::Completed;
     }

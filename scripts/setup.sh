@@ -18,7 +18,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb
   # test images and reference tools
   dosfstools mtools exfatprogs exfat-fuse ntfs-3g e2fsprogs sleuthkit
-  gdisk fdisk xorriso hfsplus xz-utils imagemagick zip ewf-tools qemu-utils attr testdisk
+  gdisk fdisk xorriso hfsplus xz-utils imagemagick zip ewf-tools qemu-utils attr testdisk gddrescue
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "device/DdrescueMap.h"
 #include "device/MemoryReader.h"
 
@@ -67,6 +69,39 @@ TEST(MappedReader, UnfinishedAreasReadAsZerosWithoutTouchingTheSource) {
     for (const auto& b : touched->blocks) blocks.emplace_back(b.position, b.status);
     EXPECT_EQ(blocks, (std::vector<std::pair<std::uint64_t, char>>{
                           {0, '?'}, {0x0800, '+'}, {0x1000, '?'}, {0x1600, '+'}, {0x2800, '?'}}));
+}
+
+// ddrescue leaves its image short when the rescue ends before the device: the
+// map gives the size, and the bytes past the image are unread, not an error.
+TEST(MappedReader, AnImageShorterThanItsMapReadsPastItsEndAsUnreadable) {
+    std::string error;
+    auto map = ParseDdrescueMap("0 +\n0 0x1000 +\n0x1000 0x1000 ?\n0x2000 0x2000 +\n", error);
+    ASSERT_TRUE(map) << error;
+    // The image ends inside the second finished block.
+    MappedReader reader(std::make_unique<MemoryReader>(std::vector<std::uint8_t>(0x2400, 0xAB)), *map);
+    EXPECT_EQ(reader.fileLength(), 0x4000u);
+    struct Case {
+        std::uint64_t at, count;
+        std::uint64_t present;  // bytes of 0xAB at the front
+        std::uint64_t lost;     // bytes counted unreadable
+    };
+    const Case cases[] = {
+        {0x0000, 0x1000, 0x1000, 0},      // finished and in the image
+        {0x2000, 0x0400, 0x0400, 0},      // finished, up to the image's end
+        {0x2200, 0x0400, 0x0200, 0x200},  // finished, straddling the image's end
+        {0x3000, 0x1000, 0, 0x1000},      // finished, past the image's end
+        {0x3E00, 0x0400, 0, 0x400},       // past the end of the map too
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.at);
+        std::vector<std::uint8_t> buf(c.count, 0x11);
+        const std::uint64_t before = reader.UnreadableBytes();
+        EXPECT_EQ(reader.ReadAt(static_cast<std::int64_t>(c.at), buf.data(), buf.size()), c.lost == 0);
+        EXPECT_EQ(std::count(buf.begin(), buf.end(), 0xAB), static_cast<std::ptrdiff_t>(c.present));
+        EXPECT_EQ(std::count(buf.begin(), buf.end(), 0x00), static_cast<std::ptrdiff_t>(c.count - c.present));
+        EXPECT_EQ(reader.UnreadableBytes() - before, c.lost);
+    }
+    EXPECT_EQ(reader.FailedSectors(), 1u + 8 + 2);
 }
 
 TEST(RecordingReader, TheDomainCoversExactlyTheSectorsRead) {

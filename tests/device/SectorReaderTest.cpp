@@ -45,25 +45,74 @@ TEST(FileReadSeek, ImageFileSectorCountIsLengthOverSectorSize) {
     EXPECT_TRUE(prompter.informed.empty());
 }
 
-TEST(FileReadSeek, ReadPastTheEndDeliversWhatIsThereThenZeros) {
+// Bytes past the end are as lost as a refused sector: zeros, counted in bytes
+// and in the sectors they fall in, so a file reaching past a short image is
+// never taken for whole.
+TEST(FileReadSeek, ReadPastTheEndDeliversWhatIsThereThenCountedZeros) {
     test::TempDir dir;
-    auto bytes = NumberedSectors(2, 100);
+    auto bytes = NumberedSectors(2, 100);  // 1124 bytes: the third sector is cut short
     std::string path = WriteImage(dir, bytes);
     test::UnchangedGuard unchanged(path);
+    struct Case {
+        std::int64_t offset;
+        std::size_t count;
+        std::size_t present;  // bytes the file holds there
+        std::uint64_t sectors;  // sectors touched by the missing part
+    };
+    const Case cases[] = {
+        {0, 1024, 1024, 0},         // wholly inside
+        {512, 612, 612, 0},         // up to the last byte exactly
+        {512, 1024, 612, 1},        // straddling the end inside one sector
+        {1024, 512, 100, 1},        // the cut sector itself
+        {0, 4096, 1124, 6},         // straddling the end over several sectors
+        {1 << 20, 1024, 0, 2},      // wholly beyond the end
+        {1124, 1, 0, 1},            // the first byte past the end
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("offset " + std::to_string(c.offset) + " count " + std::to_string(c.count));
+        FileReadSeek reader;
+        ASSERT_TRUE(reader.Open(path));
+        std::vector<std::uint8_t> buf(c.count, 0xAA);
+        EXPECT_EQ(reader.ReadAt(c.offset, buf.data(), buf.size()), c.present == c.count);
+        EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + c.present, bytes.begin() + c.offset));
+        EXPECT_TRUE(std::all_of(buf.begin() + c.present, buf.end(), [](auto b) { return b == 0; }))
+            << "no stale bytes";
+        EXPECT_EQ(reader.UnreadableBytes(), c.count - c.present);
+        EXPECT_EQ(reader.FailedSectors(), c.sectors);
+    }
+}
+
+// A source cut short while it is being read (an image still being copied, a
+// file truncated by another program): what went reads as counted zeros, the
+// reader moves on and what is left is still read.
+TEST(FileReadSeek, ASourceThatShrinksUnderTheReaderIsCountedUnreadable) {
+    test::TempDir dir;
+    std::string path = WriteImage(dir, NumberedSectors(64));
     FileReadSeek reader;
     ASSERT_TRUE(reader.Open(path));
+    std::vector<std::uint8_t> buf(4 * 512, 0xAA);
+    ASSERT_TRUE(reader.ReadAt(40 * 512, buf.data(), buf.size()));
+    EXPECT_EQ(SectorNumber(buf.data()), 40u);
 
-    std::vector<std::uint8_t> buf(1024, 0xAA);
-    ASSERT_TRUE(reader.Seek(512, 0));
-    EXPECT_FALSE(reader.Read(buf.data(), buf.size()));
-    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 612, bytes.begin() + 512));
-    EXPECT_TRUE(std::all_of(buf.begin() + 612, buf.end(), [](auto b) { return b == 0; }));
-
-    // Entirely beyond the end: all zeros, no stale bytes.
+    ASSERT_EQ(::truncate(path.c_str(), 32 * 512), 0);
+    EXPECT_EQ(reader.fileLength(), 64u * 512) << "the size it was opened with";
     std::fill(buf.begin(), buf.end(), 0xAA);
-    EXPECT_FALSE(reader.ReadAt(1 << 20, buf.data(), buf.size()));
+    ASSERT_TRUE(reader.Seek(30 * 512, 0));
+    EXPECT_FALSE(reader.Read(buf.data(), buf.size()));
+    EXPECT_EQ(SectorNumber(buf.data()), 30u);
+    EXPECT_EQ(SectorNumber(buf.data() + 512), 31u);
+    EXPECT_TRUE(std::all_of(buf.begin() + 1024, buf.end(), [](auto b) { return b == 0; }));
+    EXPECT_EQ(reader.UnreadableBytes(), 1024u);
+    EXPECT_EQ(reader.FailedSectors(), 2u);
+    EXPECT_EQ(reader.Position(), 34 * 512) << "a sequential reader does not stall at the cut";
+
+    std::fill(buf.begin(), buf.end(), 0xAA);
+    EXPECT_FALSE(reader.Read(buf.data(), buf.size()));
     EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](auto b) { return b == 0; }));
-    EXPECT_EQ(reader.FailedSectors(), 0u) << "the end of a file is not a bad sector";
+    EXPECT_EQ(reader.UnreadableBytes(), 1024u + 2048);
+    EXPECT_EQ(reader.FailedSectors(), 6u);
+    ASSERT_TRUE(reader.ReadAt(5 * 512, buf.data(), 512));
+    EXPECT_EQ(SectorNumber(buf.data()), 5u) << "what is left is still read";
 }
 
 TEST(FileReadSeek, BaseOffsetAddressesTheVolume) {
@@ -145,6 +194,19 @@ TEST(SectorReader, RefusedSectorsBecomeZerosAndAreCounted) {
     EXPECT_EQ(reader.FailedSectors(), 3u);
     reader.ResetFailedSectors();
     EXPECT_EQ(reader.FailedSectors(), 0u);
+
+    // A bad sector near the end and a read running on past it: each lost
+    // sector counted once, whichever way it was lost.
+    reader.MarkBad(14);
+    const std::uint64_t before = reader.UnreadableBytes();
+    std::vector<std::uint8_t> tail(5 * 512, 0xAA);
+    EXPECT_FALSE(reader.ReadAt(13 * 512, tail.data(), tail.size()));
+    EXPECT_EQ(SectorNumber(tail.data()), 13u);
+    EXPECT_EQ(SectorNumber(tail.data() + 2 * 512), 15u);
+    EXPECT_TRUE(std::all_of(tail.begin() + 512, tail.begin() + 1024, [](auto b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(tail.begin() + 3 * 512, tail.end(), [](auto b) { return b == 0; }));
+    EXPECT_EQ(reader.FailedSectors(), 3u);
+    EXPECT_EQ(reader.UnreadableBytes() - before, 3u * 512);
 }
 
 }  // namespace

@@ -7,13 +7,19 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "GuiTestSupport.h"
 #include "app/Physical_DriveDialog.h"
+#include "device/FileReadSeek.h"
 #include "device/MemoryReader.h"
 #include "scan/VolumeScanDlg.h"
+#include "support/TestImages.h"
 
 using namespace tarnwell;
 using namespace tarnwell::test;
@@ -21,6 +27,28 @@ namespace fs = std::filesystem;
 
 namespace {
 const char* const kDone = "Scanning processing done.Select save button to save the data.";
+const char* const kStopped =
+    "Scanning stopped before the end. Only what was found until then is listed; select save button to save it.";
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+// A mount made for one test, undone at its end whatever happens.
+struct Mount {
+    fs::path point;
+    std::string loop;  // the loop device behind it, when there is one
+    bool ok = false;
+    ~Mount() {
+        if (ok) Shell("umount '" + point.string() + "'");
+        if (!loop.empty()) Shell("losetup -d '" + loop + "'");
+    }
+};
+
+// The first message that starts with prefix, or empty.
+std::string StartingWith(const std::vector<std::string>& texts, const std::string& prefix) {
+    for (const auto& t : texts)
+        if (t.rfind(prefix, 0) == 0) return t;
+    return {};
+}
 
 std::vector<std::string> FilesBelow(const fs::path& root) {
     std::vector<std::string> files;
@@ -44,13 +72,15 @@ class ResultsTest : public QObject {
     std::unique_ptr<QAbstractItemModelTester> tester;
 
     // Opens the results page for a volume of this name and waits for the scan when asked.
-    void Open(const std::string& fileSystem = "FAT32", bool wait = true, bool modelTester = true) {
+    void Open(const std::string& fileSystem = "FAT32", bool wait = true, bool modelTester = true,
+              const std::function<void(ScanSession&)>& prepare = {}) {
         h->app->session.reader = std::make_unique<MemoryReader>(std::vector<std::uint8_t>(4096));
         h->app->session.selectedVolume = {};
         h->app->session.selectedVolume.fileSystem = fileSystem;
         h->app->session.selectedVolume.location = "1";
         h->app->session.selectedVolume.sizeText = "1  MB";
         h->app->session.recoveryMode = RecoveryMode::Standard;
+        if (prepare) prepare(h->app->session);
         auto* drivePage = h->app->Page(PageKind::DriveSelection);
         page = new VolumeScanDlg(*h->app);
         // The model tester opens folders itself, so a test of what stays unloaded goes without it.
@@ -267,8 +297,123 @@ private slots:
         const std::size_t kept = page->Tree()->Children(page->Tree()->GetRootItem()).size();
         QVERIFY(kept > 5 && kept < 3000);
         QCOMPARE(kept, std::size_t(h->fake->visible.load() - 1));
-        QCOMPARE(h->Count(kDone), 1);
+        // Partial results are never announced as a finished scan.
+        QCOMPARE(h->Count(kDone), 0);
+        QCOMPARE(h->Count(kStopped), 1);
+        QCOMPARE(Status(), QString(kStopped));
         QVERIFY(page->BackButton()->isEnabled());
+    }
+
+    // A disk that fills up during a save: the end says how many were written
+    // and how many failed, never "work done".
+    void SaveOntoAFullDiskSaysWhatWasNotWritten() {
+        if (::geteuid() != 0) QSKIP("mounting a small tmpfs needs root");
+        const std::string block(8192, 'x');
+        h->plan = [&](FakeParser& p) {
+            RowId photos = p.Add(0, "PHOTOS", true);
+            for (int i = 1; i <= 9; ++i) p.Add(photos, "IMG_000" + std::to_string(i) + ".JPG", false, block);
+        };
+        Open();
+        Mount full;
+        full.point = h->dir / "full";
+        fs::create_directories(full.point);
+        full.ok = Shell("mount -t tmpfs -o size=32k tmpfs '" + full.point.string() + "'") == 0;
+        if (!full.ok) QSKIP("tmpfs cannot be mounted here");
+        Find<QLineEdit>(page, "outputFolder")->setText(QString::fromStdString(full.point.string()));
+        page->Tree()->SelectItem(Item({"ROOT", "PHOTOS"}));
+        QTest::mouseClick(Find<QPushButton>(page, "save"), Qt::LeftButton);
+        WaitForWork();
+
+        QCOMPARE(h->Count("work done"), 0);
+        const std::string end = StartingWith(h->answers.informed, "Saving ended: ");
+        QVERIFY2(!end.empty(), "the save ends with its counts");
+        unsigned long long whole = 0, asked = 0, partial = 0, failed = 0;
+        QCOMPARE(std::sscanf(end.c_str(), "Saving ended: %llu of %llu files written whole, %llu partial, %llu failed.",
+                             &whole, &asked, &partial, &failed),
+                 4);
+        QCOMPARE(asked, 9ull);
+        QCOMPARE(partial, 0ull);
+        QVERIFY2(failed > 0 && whole + failed == 9, end.c_str());
+        std::uint64_t complete = 0;
+        for (const auto& e : fs::recursive_directory_iterator(full.point))
+            if (e.is_regular_file() && Read(e.path()) == block) ++complete;
+        QCOMPARE(complete, std::uint64_t(whole));
+        QVERIFY(Status().startsWith("Saving ended: "));
+    }
+
+    // A source cut short under the volume: the files past its end are saved
+    // with zeros for what is missing, and the end counts them as partial.
+    void SaveFromAShortSourceCountsThePartialFiles() {
+        const std::string card = ImagePath("sample-card");
+        if (card.empty()) QSKIP("no sample card");
+        const fs::path shortCard = h->dir / "short.img";
+        fs::copy_file(card, shortCard);
+        fs::resize_file(shortCard, 1114624);  // the card ends where IMG_0005.JPG begins
+        h->app->parserMaker = {};              // the real FAT parser
+        Open("FAT32", true, true, [&](ScanSession& session) {
+            auto reader = std::make_unique<FileReadSeek>();
+            QVERIFY(reader->Open(shortCard.string()));
+            session.reader = std::move(reader);
+            session.devicePath = shortCard.string();
+            session.selectedVolume.sectorCount = 131072;
+            session.selectedVolume.sizeText = "64  MB";
+        });
+
+        TempDir out;
+        Find<QLineEdit>(page, "outputFolder")->setText(QString::fromStdString(out.path().string()));
+        page->Tree()->SelectItem(Item({"ROOT", "DCIM"}));
+        QVERIFY(page->Tree()->GetSelectedItem());
+        QTest::mouseClick(Find<QPushButton>(page, "save"), Qt::LeftButton);
+        WaitForWork();
+        QCOMPARE(h->Count("work done"), 0);
+        QCOMPARE(h->Count("Saving ended: 4 of 8 files written whole, 4 partial, 0 failed."), 1);
+        QCOMPARE(fs::file_size(out / "100CANON/IMG_0004.JPG"), std::uintmax_t(15454));
+    }
+
+    // Save refuses a folder on the source before it creates anything there,
+    // whether the source is named by its loop device or by the image behind it.
+    void SaveRefusesAFolderOnTheSourceAndCreatesNothing_data() {
+        QTest::addColumn<bool>("byImage");
+        QTest::newRow("the loop device") << false;
+        QTest::newRow("the image behind the loop device") << true;
+    }
+    void SaveRefusesAFolderOnTheSourceAndCreatesNothing() {
+        QFETCH(bool, byImage);
+        if (::geteuid() != 0) QSKIP("loop devices need root");
+        const fs::path image = h->dir / "source.img";
+        if (Shell("truncate -s 8M '" + image.string() + "' && mkfs.ext4 -q '" + image.string() + "'") != 0)
+            QSKIP("mkfs.ext4 is not installed");
+        const std::uint64_t before = FileChecksum(image);
+        std::string loop;
+        {
+            FILE* pipe = ::popen(("losetup -f --show '" + image.string() + "' 2>/dev/null").c_str(), "r");
+            char line[256] = {0};
+            if (pipe && std::fgets(line, sizeof line, pipe)) loop = line;
+            if (pipe) ::pclose(pipe);
+            while (!loop.empty() && (loop.back() == '\n' || loop.back() == ' ')) loop.pop_back();
+        }
+        if (loop.empty()) QSKIP("no loop device");
+        {
+            Mount source;
+            source.loop = loop;
+            source.point = h->dir / "mnt";
+            fs::create_directories(source.point);
+            source.ok = Shell("mount '" + loop + "' '" + source.point.string() + "'") == 0;
+            if (!source.ok) QSKIP("the loop device cannot be mounted");
+
+            Open();
+            h->app->session.devicePath = byImage ? image.string() : loop;
+            const fs::path target = source.point / "rec" / "photos";
+            Find<QLineEdit>(page, "outputFolder")->setText(QString::fromStdString(target.string()));
+            page->Tree()->SelectItem(Item({"ROOT", "DCIM"}));
+            QTest::mouseClick(Find<QPushButton>(page, "save"), Qt::LeftButton);
+            WaitForWork();
+            QCOMPARE(h->Count("work done"), 0);
+            const std::string refusal = StartingWith(h->answers.informed, "refusing to write into");
+            QVERIFY2(!refusal.empty(), "the refusal is shown");
+            QVERIFY2(!fs::exists(source.point / "rec"), "nothing is created on the source");
+        }
+        QCOMPARE(FileChecksum(image), before);
     }
 
     void AVolumeOfNoKnownKindIsNotAValidDrive() {

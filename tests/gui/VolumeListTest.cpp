@@ -161,6 +161,28 @@ private slots:
         QVERIFY(Find<QCheckBox>(page, "customSettings")->isChecked());
     }
 
+    // Stop during the search for volumes: what is listed is only part of the disk's, and the page says so.
+    void AStoppedAdvancedScanSaysItStopped() {
+        const fs::path image = h->dir / "big.img";
+        std::ofstream(image).close();
+        fs::resize_file(image, std::uintmax_t(64) << 30);  // sparse: read as zeros, far longer than the test
+        auto* drivePage = qobject_cast<Physical_DriveDialog*>(h->app->Page(PageKind::DriveSelection));
+        drivePage->AddImage(QString::fromStdString(image.string()));
+        Next(drivePage);
+        auto* modes = qobject_cast<DriveParsingModes*>(h->app->Current());
+        QVERIFY(modes);
+        modes->findChild<QRadioButton*>("advanceScan")->click();
+        Next(modes);
+        auto* page = qobject_cast<PopulateDriveDlg*>(h->app->Current());
+        QVERIFY(page);
+        QSignalSpy done(page, &PopulateDriveDlg::scanFinished);
+        QTest::mouseClick(Find<QPushButton>(page, "stop"), Qt::LeftButton);
+        QVERIFY(done.count() > 0 || done.wait(30000));
+        QCOMPARE(h->Count("populated partitions...."), 0);
+        QCOMPARE(h->Count("Searching stopped before the end. Only the volumes found until then are listed."), 1);
+        QVERIFY(page->BackButton()->isEnabled());
+    }
+
     void TheWholeRoadFromADiskImageToSavedFiles() {
         const std::string image = ImagePath("mbr-fat");
         if (image.empty()) QSKIP("mbr-fat image not committed");

@@ -161,7 +161,10 @@ TEST_F(ScanJobTest, StopKeepsWhatWasFoundAndStillCompletes) {
     std::uint64_t kept = job->Parser()->RowCount();
     EXPECT_GE(kept, 20u);
     EXPECT_LT(kept, 2001u);
-    EXPECT_EQ(Count("Scanning processing done.Select save button to save the data."), 1);
+    EXPECT_EQ(Count("Scanning processing done.Select save button to save the data."), 0) << "a stop is no finish";
+    EXPECT_EQ(Count("Scanning stopped before the end. Only what was found until then is listed; select save "
+                    "button to save it."),
+              1);
     EXPECT_FALSE(job->StopRequested()) << "the completion steps clear Stop";
     // What was found can be browsed and saved.
     std::uint64_t listed = 0;
