@@ -92,7 +92,7 @@ int RunCandidates(const CandidatesOptions& o) {
     }
     if (found.stopped) std::fprintf(stderr, "stopped; the candidates found so far are listed\n");
     if (found.tables.empty()) std::fprintf(stderr, "no table found\n");
-    return source->FailedSectors() > 0 ? kExitErrors : kExitOk;
+    return found.stopped || source->FailedSectors() > 0 ? kExitErrors : kExitOk;
 }
 
 }  // namespace

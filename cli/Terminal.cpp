@@ -90,32 +90,47 @@ bool CliPrompter::AskYesNo(const std::string& question) {
 
 namespace {
 std::atomic<JobControl*> gControl{nullptr};
-std::atomic<int> gInterrupts{0};
+std::atomic<int> gSignals{0};
+// A first signal that found no job to stop, for the next guard.
+std::atomic<bool> gPending{false};
+std::atomic<bool> gInstalled{false};
 
-void OnInterrupt(int) {
-    JobControl* control = gControl.load();
-    if (control == nullptr || gInterrupts.fetch_add(1) > 0) {
-        ::signal(SIGINT, SIG_DFL);
-        ::raise(SIGINT);
+void OnStopSignal(int signal) {
+    if (gSignals.fetch_add(1) > 0) {
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
         return;
     }
     // Only atomics here: RequestStop takes a lock, so set the flag the worker polls.
-    control->RequestStopFromSignal();
+    if (JobControl* control = gControl.load()) {
+        control->RequestStopFromSignal();
+        return;
+    }
+    gPending.store(true);
+    // A guard may have come between the load and the store.
+    if (JobControl* control = gControl.load(); control != nullptr && gPending.exchange(false))
+        control->RequestStopFromSignal();
 }
 }  // namespace
 
-InterruptGuard::InterruptGuard(JobControl& control) {
-    gControl = &control;
-    gInterrupts = 0;
+void InstallInterruptHandlers() {
+    if (gInstalled.exchange(true)) return;
     struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
+    sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
 }
 
-InterruptGuard::~InterruptGuard() {
-    ::signal(SIGINT, SIG_DFL);
-    gControl = nullptr;
+bool Interrupted() { return gSignals.load() > 0; }
+
+InterruptGuard::InterruptGuard(JobControl& control) {
+    InstallInterruptHandlers();
+    gControl = &control;
+    if (gPending.exchange(false)) control.RequestStopFromSignal();
 }
+
+// The handlers stay: a signal after the job still counts as a stop of the run.
+InterruptGuard::~InterruptGuard() { gControl = nullptr; }
 
 }  // namespace tarnwell::cli
