@@ -29,15 +29,17 @@ long long UnixSeconds(const FileTime& t) {
 }
 }  // namespace
 
-std::string VisibleText(const std::string& name) {
-    std::string clean = SanitizeUtf8(name);
+std::string VisibleText(const std::string& text, TextKind kind) {
+    std::string clean = SanitizeUtf8(text);
     std::string out;
     out.reserve(clean.size());
     char hex[8];
     for (std::size_t i = 0; i < clean.size(); ++i) {
         auto c = static_cast<unsigned char>(clean[i]);
         if (c == '\\') {
-            out += "\\\\";
+            out += kind == TextKind::Name ? "\\\\" : "\\";
+        } else if (c == '\n' && kind == TextKind::Message) {
+            out += '\n';
         } else if (c == '\n') {
             out += "\\n";
         } else if (c == '\t') {

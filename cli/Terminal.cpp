@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include "cli/EntryOutput.h"
+
 namespace tarnwell::cli {
 
 namespace {
@@ -44,10 +46,12 @@ void TerminalProgress::SetPosition(std::int64_t position) {
 
 void TerminalProgress::SetStatus(const std::string& text) {
     std::lock_guard lock(mutex_);
-    if (text == status_) return;
-    status_ = text;
+    // A status may name a file, and a name from disk may hold escape codes.
+    std::string shown = VisibleText(text, TextKind::Status);
+    if (shown == status_) return;
+    status_ = shown;
     if (!terminal_) {
-        if (FreshLine(text)) std::fprintf(stderr, "%s\n", text.c_str());
+        if (FreshLine(shown)) std::fprintf(stderr, "%s\n", shown.c_str());
         return;
     }
     lastPermille_ = -1;
@@ -80,11 +84,12 @@ void TerminalProgress::Finish() {
 }
 
 void CliPrompter::Inform(const std::string& text) {
-    if (FreshLine(text)) std::fprintf(stderr, "%s\n", text.c_str());
+    std::string shown = VisibleText(text, TextKind::Message);
+    if (FreshLine(shown)) std::fprintf(stderr, "%s\n", shown.c_str());
 }
 
 bool CliPrompter::AskYesNo(const std::string& question) {
-    std::fprintf(stderr, "%s %s\n", question.c_str(), answer_ ? "(yes)" : "(no)");
+    std::fprintf(stderr, "%s %s\n", VisibleText(question, TextKind::Message).c_str(), answer_ ? "(yes)" : "(no)");
     return answer_;
 }
 

@@ -144,6 +144,26 @@ TEST_F(ControlNames, BodyfileRecordsStayOneLineAsFlsWritesThem) {
     EXPECT_EQ(ours, names(Lines(text.str())));
 }
 
+// On a terminal the progress line names the file being saved: escaped too.
+TEST_F(ControlNames, ProgressOnATerminalShowsThemEscaped) {
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script (util-linux) missing";
+    test::TempDir out;
+    std::string log = (out / "tty.log").string();
+    std::string cmd = "script -qec \"'" + test::CliPath() + "' recover '" + image_ + "' --out '" +
+                      (out / "o").string() + "'\" /dev/null > '" + log + "' 2>&1 </dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string tty = text.str();
+    ASSERT_NE(tty.find("saving File  esc\\x1B[31mred.txt"), std::string::npos) << tty;
+    // The bar's own redraw is the only escape sequence.
+    for (std::string bar = "\r\033[K"; tty.find(bar) != std::string::npos;) tty.erase(tty.find(bar), bar.size());
+    for (char& c : tty)
+        if (c == '\r') c = '\n';
+    ExpectNoControlBytes(tty);
+}
+
 // What search finds, recover --match writes, whatever the case of the pattern.
 TEST_F(ControlNames, RecoverMatchFindsWhatSearchFinds) {
     struct Case {
