@@ -92,7 +92,9 @@ int RunCandidates(const CandidatesOptions& o) {
     }
     if (found.stopped) std::fprintf(stderr, "stopped; the candidates found so far are listed\n");
     if (found.tables.empty()) std::fprintf(stderr, "no table found\n");
-    return source->FailedSectors() > 0 ? kExitErrors : kExitOk;
+    std::uint64_t bad = source->FailedSectors();
+    if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));
+    return found.stopped || bad > 0 ? kExitErrors : kExitOk;
 }
 
 }  // namespace

@@ -130,7 +130,7 @@ int RunCarve(const CarveOptions& o) {
     std::fprintf(stderr, ", %llu sectors unreadable\n", static_cast<unsigned long long>(s.unreadableSectors));
     if (writer)
         for (const auto& e : writer->Errors()) std::fprintf(stderr, "not written: %s\n", e.c_str());
-    bool errors = s.unreadableSectors > 0 || (writer && writer->FilesFailed() > 0);
+    bool errors = s.stopped || s.unreadableSectors > 0 || (writer && writer->FilesFailed() > 0);
     return errors ? kExitErrors : kExitOk;
 }
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "fs/TextEncoding.h"
+
 namespace tarnwell::cli {
 
 namespace {
@@ -27,6 +29,37 @@ long long UnixSeconds(const FileTime& t) {
 }
 }  // namespace
 
+std::string VisibleText(const std::string& text, TextKind kind) {
+    std::string clean = SanitizeUtf8(text);
+    std::string out;
+    out.reserve(clean.size());
+    char hex[8];
+    for (std::size_t i = 0; i < clean.size(); ++i) {
+        auto c = static_cast<unsigned char>(clean[i]);
+        if (c == '\\') {
+            out += kind == TextKind::Name ? "\\\\" : "\\";
+        } else if (c == '\n' && kind == TextKind::Message) {
+            out += '\n';
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else if (c == 0xC2 && i + 1 < clean.size() && static_cast<unsigned char>(clean[i + 1]) < 0xA0) {
+            // U+0080..U+009F: a terminal may take U+009B for the start of an escape sequence.
+            std::snprintf(hex, sizeof hex, "\\u%04X", static_cast<unsigned char>(clean[++i]));
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 std::string EntryTextLine(const EntryInfo& e, const std::string& path) {
     std::string size = e.folder ? "" : std::to_string(e.size);
     std::string marks;
@@ -35,7 +68,7 @@ std::string EntryTextLine(const EntryInfo& e, const std::string& path) {
     char head[64];
     std::snprintf(head, sizeof head, "%c%c %12s  %-19s  ", e.folder ? 'd' : '-', e.deleted ? '*' : ' ', size.c_str(),
                   ShortTime(e.modified).c_str());
-    return head + path + (e.folder ? "/" : "") + marks;
+    return head + VisibleText(path) + (e.folder ? "/" : "") + marks;
 }
 
 std::string EntryJsonLine(const EntryInfo& e, const std::string& path) {
@@ -53,10 +86,13 @@ std::string EntryJsonLine(const EntryInfo& e, const std::string& path) {
 }
 
 std::string EntryBodyfileLine(const EntryInfo& e, const std::string& path) {
-    // '|' would split the line: mactime has no escape for it.
+    // '|' would split the record and mactime has no escape for it; a control
+    // character is a '^' as fls prints it, so a newline cannot split the line.
     std::string name = "/" + path;
-    for (char& c : name)
+    for (char& c : name) {
         if (c == '|') c = '_';
+        if (static_cast<unsigned char>(c) < 0x20) c = '^';
+    }
     if (e.deleted) name += " (deleted)";
     const char* mode = e.folder ? "d/drwxrwxrwx" : "r/rrwxrwxrwx";
     char line[128];

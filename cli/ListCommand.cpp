@@ -29,7 +29,14 @@ int RunList(const ListOptions& o) {
     if (!o.json && !o.bodyfile)
         std::printf("%s volume at sector %lld, %s\n", s.volume.fileSystem.c_str(),
                     static_cast<long long>(s.volume.startSector), s.volume.sizeText.c_str());
+    // A large tree on a slow terminal takes its time too: a stop ends the listing.
+    InterruptGuard guard(s.control);
+    bool cut = false;
     WalkTree(p, p.Root(), [&](const EntryInfo& e, const std::string& path) {
+        if (cut || s.control.StopRequested()) {
+            cut = true;
+            return false;
+        }
         (e.folder ? folders : files)++;
         if (e.deleted) ++deleted;
         if (o.bodyfile)
@@ -44,9 +51,10 @@ int RunList(const ListOptions& o) {
         std::printf("%llu files, %llu folders; %llu of them deleted (marked *)\n",
                     static_cast<unsigned long long>(files), static_cast<unsigned long long>(folders),
                     static_cast<unsigned long long>(deleted));
+    if (cut) std::fprintf(stderr, "stopped: the listing is cut short\n");
     std::uint64_t bad = s.reader->FailedSectors();
     if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));
-    return (bad > 0 || s.stopped) ? kExitErrors : kExitOk;
+    return (bad > 0 || s.stopped || cut) ? kExitErrors : kExitOk;
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "device/SourceReader.h"
 #include "fs/OutputWriter.h"
 #include "fs/Limits.h"
+#include "scan/NameSearch.h"
 
 namespace tarnwell::cli {
 
@@ -87,7 +88,7 @@ public:
     }
 
     Recovery(FileSystemParser& parser, OutputWriter& writer, ProgressSink& progress, const RecoverOptions& o,
-             const std::regex* match, const readWriteInterface& reader)
+             const NamePattern* match, const readWriteInterface& reader)
         : p_(parser), writer_(writer), progress_(progress), o_(o), match_(match), reader_(reader),
           terminal_(::isatty(STDERR_FILENO) == 1) {}
 
@@ -202,7 +203,7 @@ public:
     }
 
 private:
-    bool Wanted(const EntryInfo& e) const { return match_ == nullptr || std::regex_search(e.name, *match_); }
+    bool Wanted(const EntryInfo& e) const { return match_ == nullptr || match_->Matches(e.name); }
 
     const OutputFolder* Folder(std::vector<Frame>& frames, std::size_t i) {
         if (frames[i].out) return &*frames[i].out;
@@ -216,7 +217,7 @@ private:
     OutputWriter& writer_;
     ProgressSink& progress_;
     const RecoverOptions& o_;
-    const std::regex* match_;
+    const NamePattern* match_;
     const readWriteInterface& reader_;
     bool terminal_;
 };
@@ -247,12 +248,12 @@ nlohmann::ordered_json ReportOptions(const RecoverOptions& o) {
 int RunRecover(const RecoverOptions& o) {
     RunReport report;
     report.started = UtcNow();  // before the scan, which is part of the run
-    std::optional<std::regex> match;
+    // The matcher of `search`, so that both find the same names.
+    std::optional<NamePattern> match;
     if (!o.match.empty()) {
-        try {
-            match.emplace(o.match, std::regex::ECMAScript | std::regex::icase);
-        } catch (const std::regex_error& e) {
-            std::fprintf(stderr, "--match: not a regular expression: %s\n", e.what());
+        match = NamePattern::Make(o.match);
+        if (!match) {
+            std::fprintf(stderr, "--match: not a regular expression: %s\n", o.match.c_str());
             return kExitUsage;
         }
     }
@@ -290,7 +291,7 @@ int RunRecover(const RecoverOptions& o) {
         s.progress.SetRange(0, static_cast<std::int64_t>(total));
         std::vector<Recovery::Frame> frames{{"", 0, writer.Root(), startPath}};
         r.SaveFolder(start, frames, 0);
-    } else if (!(target.deleted && o.noDeleted) && (!match || std::regex_search(target.name, *match))) {
+    } else if (!(target.deleted && o.noDeleted) && (!match || match->Matches(target.name))) {
         s.progress.SetRange(0, 1);
         r.SaveFile(start, writer.Root(), startPath);
     }

@@ -9,6 +9,7 @@
 #include "cli/Commands.h"
 #include "cli/EntryOutput.h"
 #include "cli/ScanVolume.h"
+#include "scan/NameSearch.h"
 
 namespace tarnwell::cli {
 
@@ -21,6 +22,11 @@ struct SearchOptions {
 };
 
 int RunSearch(const SearchOptions& o) {
+    // A pattern that cannot be used is known before a long scan.
+    if (!NamePattern::Make(o.pattern)) {
+        std::fprintf(stderr, "not a regular expression: %s\n", VisibleText(o.pattern).c_str());
+        return kExitUsage;
+    }
     ScannedVolume s;
     if (int rc = OpenAndScan(o.scan, s); rc != kExitOk) return rc;
     std::uint64_t hits = 0;
@@ -43,8 +49,11 @@ int RunSearch(const SearchOptions& o) {
     s.job->Wait();
     s.progress.Finish();
     if (end == SearchEnd::InvalidPattern) return kExitUsage;
-    std::fprintf(stderr, "%llu found\n", static_cast<unsigned long long>(hits));
-    return s.stopped || end == SearchEnd::Stopped ? kExitErrors : kExitOk;
+    bool stopped = s.stopped || end == SearchEnd::Stopped;
+    std::fprintf(stderr, "%s%llu found\n", stopped ? "stopped: " : "", static_cast<unsigned long long>(hits));
+    std::uint64_t bad = s.reader->FailedSectors();
+    if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));
+    return stopped || bad > 0 ? kExitErrors : kExitOk;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include "cli/EntryOutput.h"
+
 namespace tarnwell::cli {
 
 namespace {
@@ -44,10 +46,12 @@ void TerminalProgress::SetPosition(std::int64_t position) {
 
 void TerminalProgress::SetStatus(const std::string& text) {
     std::lock_guard lock(mutex_);
-    if (text == status_) return;
-    status_ = text;
+    // A status may name a file, and a name from disk may hold escape codes.
+    std::string shown = VisibleText(text, TextKind::Status);
+    if (shown == status_) return;
+    status_ = shown;
     if (!terminal_) {
-        if (FreshLine(text)) std::fprintf(stderr, "%s\n", text.c_str());
+        if (FreshLine(shown)) std::fprintf(stderr, "%s\n", shown.c_str());
         return;
     }
     lastPermille_ = -1;
@@ -80,42 +84,58 @@ void TerminalProgress::Finish() {
 }
 
 void CliPrompter::Inform(const std::string& text) {
-    if (FreshLine(text)) std::fprintf(stderr, "%s\n", text.c_str());
+    std::string shown = VisibleText(text, TextKind::Message);
+    if (FreshLine(shown)) std::fprintf(stderr, "%s\n", shown.c_str());
 }
 
 bool CliPrompter::AskYesNo(const std::string& question) {
-    std::fprintf(stderr, "%s %s\n", question.c_str(), answer_ ? "(yes)" : "(no)");
+    std::fprintf(stderr, "%s %s\n", VisibleText(question, TextKind::Message).c_str(), answer_ ? "(yes)" : "(no)");
     return answer_;
 }
 
 namespace {
 std::atomic<JobControl*> gControl{nullptr};
-std::atomic<int> gInterrupts{0};
+std::atomic<int> gSignals{0};
+// A first signal that found no job to stop, for the next guard.
+std::atomic<bool> gPending{false};
+std::atomic<bool> gInstalled{false};
 
-void OnInterrupt(int) {
-    JobControl* control = gControl.load();
-    if (control == nullptr || gInterrupts.fetch_add(1) > 0) {
-        ::signal(SIGINT, SIG_DFL);
-        ::raise(SIGINT);
+void OnStopSignal(int signal) {
+    if (gSignals.fetch_add(1) > 0) {
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
         return;
     }
     // Only atomics here: RequestStop takes a lock, so set the flag the worker polls.
-    control->RequestStopFromSignal();
+    if (JobControl* control = gControl.load()) {
+        control->RequestStopFromSignal();
+        return;
+    }
+    gPending.store(true);
+    // A guard may have come between the load and the store.
+    if (JobControl* control = gControl.load(); control != nullptr && gPending.exchange(false))
+        control->RequestStopFromSignal();
 }
 }  // namespace
 
-InterruptGuard::InterruptGuard(JobControl& control) {
-    gControl = &control;
-    gInterrupts = 0;
+void InstallInterruptHandlers() {
+    if (gInstalled.exchange(true)) return;
     struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
+    sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
 }
 
-InterruptGuard::~InterruptGuard() {
-    ::signal(SIGINT, SIG_DFL);
-    gControl = nullptr;
+bool Interrupted() { return gSignals.load() > 0; }
+
+InterruptGuard::InterruptGuard(JobControl& control) {
+    InstallInterruptHandlers();
+    gControl = &control;
+    if (gPending.exchange(false)) control.RequestStopFromSignal();
 }
+
+// The handlers stay: a signal after the job still counts as a stop of the run.
+InterruptGuard::~InterruptGuard() { gControl = nullptr; }
 
 }  // namespace tarnwell::cli

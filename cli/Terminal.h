@@ -1,7 +1,7 @@
 #pragma once
 // The command line's side of progress and questions: a bar with the status
 // text on stderr when it is a terminal, plain status lines otherwise; Ctrl-C
-// asks the running job to stop and keep what it found.
+// (or SIGTERM) asks the running job to stop and keep what it found.
 
 #include <cstdint>
 #include <mutex>
@@ -45,8 +45,15 @@ private:
     bool answer_;
 };
 
-// While alive, Ctrl-C requests a stop of control instead of ending the process;
-// a second Ctrl-C ends it.
+// The first SIGINT or SIGTERM asks the running job to stop and keep what it
+// found; a second one ends the process the usual way. Called once by main, so
+// that a signal between two jobs is kept for the next one instead of killing.
+void InstallInterruptHandlers();
+// A first stop signal has come during this run.
+bool Interrupted();
+
+// While alive, a stop signal requests a stop of control; one that came while
+// no guard was alive is passed on to control at once.
 class InterruptGuard {
 public:
     explicit InterruptGuard(JobControl& control);

@@ -101,7 +101,10 @@ int RunVolumes(const VolumesOptions& o) {
         scanner.ScanForVolumes(reader);
         progress.Finish();
         const VolumeScanSummary& s = scanner.Summary();
-        if (s.stopped) std::fprintf(stderr, "stopped; the volumes found so far are listed\n");
+        if (s.stopped) {
+            errors = true;
+            std::fprintf(stderr, "stopped; the volumes found so far are listed\n");
+        }
         if (s.unreadableBlocks > 0 || s.unreadableSectors > 0) {
             errors = true;
             std::fprintf(stderr, "%llu sectors could not be read (in %llu blocks)\n",

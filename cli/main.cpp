@@ -1,8 +1,26 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/Commands.h"
+#include "cli/Terminal.h"
+
+namespace {
+// What a command printed must have reached stdout: a full disk or a closed
+// file behind it would otherwise pass for an empty, successful run.
+int CheckStdout(int exitCode) {
+    errno = 0;
+    bool flushed = std::fflush(stdout) == 0;
+    int error = errno;
+    if (flushed && !std::ferror(stdout)) return exitCode;
+    std::fprintf(stderr, "tarnwell: could not write the output%s%s\n", flushed || error == 0 ? "" : ": ",
+                 flushed || error == 0 ? "" : std::strerror(error));
+    return exitCode == tarnwell::cli::kExitOk ? tarnwell::cli::kExitErrors : exitCode;
+}
+}  // namespace
 
 int main(int argc, char** argv) {
+    tarnwell::cli::InstallInterruptHandlers();
     CLI::App app{"Tarnwell: read-only recovery of files from disks, cards and images"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("tarnwell ") + tarnwell::cli::kVersion);
@@ -21,7 +39,9 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         int rc = app.exit(e);
-        return rc == 0 ? 0 : tarnwell::cli::kExitUsage;
+        return CheckStdout(rc == 0 ? 0 : tarnwell::cli::kExitUsage);
     }
-    return exitCode;
+    // A stop signal that came while no job could take it still makes the run a stopped one.
+    if (tarnwell::cli::Interrupted() && exitCode == tarnwell::cli::kExitOk) exitCode = tarnwell::cli::kExitErrors;
+    return CheckStdout(exitCode);
 }
