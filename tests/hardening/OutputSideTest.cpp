@@ -135,7 +135,9 @@ TEST(OutputSide, UnusableOutputFolderStopsAtOnce) {
     }
     fs::permissions(dir / "locked", fs::perms::owner_all);
     EXPECT_TRUE(fs::is_empty(dir / "locked"));
-    if (readOnly) EXPECT_TRUE(fs::is_empty(dir / "ro"));
+    if (readOnly) {
+        EXPECT_TRUE(fs::is_empty(dir / "ro"));
+    }
     if (ran < 2) GTEST_SKIP() << "only " << ran << " of the cases can run here";
 }
 
