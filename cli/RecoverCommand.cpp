@@ -10,7 +10,6 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <vector>
 
 #include "cli/Commands.h"
@@ -80,7 +79,8 @@ public:
         std::string name;
         std::size_t parent;
         std::optional<OutputFolder> out;
-        std::string path;  // on the volume
+        std::string path;     // on the volume
+        bool failed = false;  // it could not be made: its files fail without another try
     };
 
     static std::string Join(const std::string& folder, const std::string& name) {
@@ -88,9 +88,9 @@ public:
     }
 
     Recovery(FileSystemParser& parser, OutputWriter& writer, ProgressSink& progress, const RecoverOptions& o,
-             const NamePattern* match, const readWriteInterface& reader)
+             const NamePattern* match, const readWriteInterface& reader, const JobControl& control)
         : p_(parser), writer_(writer), progress_(progress), o_(o), match_(match), reader_(reader),
-          terminal_(::isatty(STDERR_FILENO) == 1) {}
+          control_(control), terminal_(::isatty(STDERR_FILENO) == 1) {}
 
     std::uint64_t whole = 0, partial = 0, failed = 0, attempted = 0;
     bool stopped = false;
@@ -107,9 +107,10 @@ public:
         return n;
     }
 
+    bool StopRequested() const { return control_.StopRequested() || p_.StopRequested(); }
+
     void SaveFile(RowId row, const OutputFolder& into, const std::string& volumePath) {
         EntryInfo e = p_.Info(row);
-        ++attempted;
         progress_.SetPosition(static_cast<std::int64_t>(attempted));
         if (terminal_)
             progress_.SetStatus("saving File  " + (into.relativePath.empty() ? "" : into.relativePath + "/") + e.name);
@@ -117,10 +118,19 @@ public:
         std::size_t errorsBefore = writer_.Errors().size();
         writer_.TakeFinished();
         ExtractStatus status = p_.ExtractFile(row, writer_, into);
+        std::optional<FinishedFile> done = writer_.TakeFinished();
+        if (done && done->stopped) {
+            // Cut short by the stop and removed: neither failed nor written.
+            stopped = true;
+            return;
+        }
+        ++attempted;
         // Extraction is one file at a time, so the reader's count since the
         // start is this file's; reads past its end (a last cluster) may add a
-        // little, never more than its size.
-        std::uint64_t unreadable = std::min(reader_.UnreadableBytes() - unreadableBefore, e.size);
+        // little, never more than its size. The parser adds what it could
+        // not even ask for (runs outside the volume, past the source's end).
+        std::uint64_t fromReader = reader_.UnreadableBytes() - unreadableBefore;
+        std::uint64_t unreadable = std::min(fromReader + (done ? done->unreadable : 0), e.size);
         if (status == ExtractStatus::Ok && unreadable > 0) status = ExtractStatus::Partial;
 
         ReportedFile f;
@@ -128,7 +138,7 @@ public:
         f.deleted = e.deleted;
         f.size = e.size;
         f.unreadableBytes = unreadable;
-        if (auto done = writer_.TakeFinished()) {
+        if (done && done->ok) {
             f.output = done->relativePath;
             f.written = done->bytes;
             f.sha256 = done->sha256;
@@ -153,7 +163,10 @@ public:
                 f.reason = "no data could be read";
                 if (status == ExtractStatus::WriteFailed) {
                     f.reason = "could not be written";
-                    if (writer_.Errors().size() > errorsBefore) f.reason += ": " + writer_.Errors().back();
+                    if (done && !done->error.empty())
+                        f.reason += ": " + done->error;
+                    else if (writer_.Errors().size() > errorsBefore)
+                        f.reason += ": " + writer_.Errors().back();
                 }
                 break;
         }
@@ -168,16 +181,17 @@ public:
     void SaveFolder(RowId folder, std::vector<Frame>& frames, std::size_t frame) {
         if (frames.size() > kMaxDepth) return;
         for (RowId r = p_.FirstChild(folder); r != kNoRow; r = p_.NextSibling(r)) {
-            if (p_.StopRequested()) {
+            if (StopRequested()) {
                 stopped = true;
                 return;
             }
             EntryInfo e = p_.Info(r);
             if (e.deleted && o_.noDeleted) continue;
             if (e.folder) {
+                // Made once a file is about to go into it: a run that writes
+                // nothing leaves nothing behind.
                 frames.push_back({e.name, frame, std::nullopt, Join(frames[frame].path, e.name)});
                 std::size_t sub = frames.size() - 1;
-                if (match_ == nullptr) Folder(frames, sub);
                 SaveFolder(r, frames, sub);
                 frames.pop_back();
                 if (stopped) return;
@@ -187,6 +201,7 @@ public:
             std::string path = Join(frames[frame].path, e.name);
             if (const OutputFolder* into = Folder(frames, frame)) {
                 SaveFile(r, *into, path);
+                if (stopped) return;
                 continue;
             }
             ++failed, ++attempted;
@@ -205,11 +220,14 @@ public:
 private:
     bool Wanted(const EntryInfo& e) const { return match_ == nullptr || match_->Matches(e.name); }
 
+    // A folder that could not be made is one failure (the writer's); the
+    // files below it fail without asking again.
     const OutputFolder* Folder(std::vector<Frame>& frames, std::size_t i) {
         if (frames[i].out) return &*frames[i].out;
+        if (frames[i].failed) return nullptr;
         const OutputFolder* parent = Folder(frames, frames[i].parent);
-        if (parent == nullptr) return nullptr;
-        frames[i].out = writer_.MakeFolder(*parent, frames[i].name);
+        if (parent != nullptr) frames[i].out = writer_.MakeFolder(*parent, frames[i].name);
+        frames[i].failed = !frames[i].out;
         return frames[i].out ? &*frames[i].out : nullptr;
     }
 
@@ -219,6 +237,7 @@ private:
     const RecoverOptions& o_;
     const NamePattern* match_;
     const readWriteInterface& reader_;
+    const JobControl& control_;
     bool terminal_;
 };
 
@@ -283,7 +302,9 @@ int RunRecover(const RecoverOptions& o) {
     }
 
     if (!o.report.empty()) writer.SetHashing(true);
-    Recovery r(p, writer, s.progress, o, match ? &*match : nullptr, *s.reader);
+    // Ctrl-C reaches the file being written, however large.
+    writer.SetStop(&s.control);
+    Recovery r(p, writer, s.progress, o, match ? &*match : nullptr, *s.reader, s.control);
     InterruptGuard guard(s.control);
     EntryInfo target = p.Info(start);
     if (target.folder || start == p.Root()) {
@@ -338,8 +359,8 @@ int RunRecover(const RecoverOptions& o) {
         reportFailed = !WriteReport(o.report, report, error);
         if (reportFailed) std::fprintf(stderr, "%s\n", error.c_str());
     }
-    bool errorsSeen = r.failed > 0 || writer.FilesFailed() > 0 || bad > 0 || r.stopped || s.stopped || domainFailed ||
-                      reportFailed;
+    bool errorsSeen = r.failed > 0 || r.partial > 0 || writer.FilesFailed() > 0 || bad > 0 || r.stopped ||
+                      s.stopped || domainFailed || reportFailed;
     return errorsSeen ? kExitErrors : kExitOk;
 }
 

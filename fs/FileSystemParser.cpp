@@ -33,12 +33,16 @@ ExtractStatus FileSystemParser::ExtractFile(RowId row, OutputWriter& writer, con
     EntryInfo info = Info(row);
     auto file = writer.CreateFile(folder, info.name);
     if (!file) return ExtractStatus::WriteFailed;
+    // One large file must not outlast a Stop.
+    file->StopWhen([this] { return StopRequested(); });
     ExtractStatus status = ExtractData(row, *file);
     if (file->Failed()) status = ExtractStatus::WriteFailed;
-    std::string path = file->RelativePath();
-    bool written = writer.FinishFile(std::move(file), TimesOf(row));
-    if (!written) return ExtractStatus::WriteFailed;
-    if (status == ExtractStatus::Failed) writer.CountFailure(path, "no data could be read");
+    if (status == ExtractStatus::Failed) {
+        writer.DiscardFile(std::move(file), "no data could be read");
+        return status;
+    }
+    if (status == ExtractStatus::Ok && file->UnreadableBytes() > 0) status = ExtractStatus::Partial;
+    if (!writer.FinishFile(std::move(file), TimesOf(row))) return ExtractStatus::WriteFailed;
     return status;
 }
 
@@ -68,6 +72,10 @@ SaveSummary FileSystemParser::SaveFolderAt(RowId folder, OutputWriter& writer, c
         links_.progress->SetPosition(static_cast<std::int64_t>(summary.files));
         links_.progress->SetStatus("saving File  " + (into.relativePath.empty() ? "" : into.relativePath + "/") + info.name);
         if (ExtractFile(r, writer, into) == ExtractStatus::Partial) ++summary.partial;
+        if (writer.StopRequested()) {
+            summary.stopped = true;
+            return summary;
+        }
     }
     return summary;
 }

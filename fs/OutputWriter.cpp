@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -12,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <set>
 #include <vector>
 
 #include "fs/TextEncoding.h"
@@ -38,18 +41,75 @@ std::string CutUtf8(const std::string& s, std::size_t n) {
     return s.substr(0, n);
 }
 
+// The sysfs node of a block device ("/sys/devices/.../sda/sda1"), or empty.
+std::filesystem::path SysfsNode(dev_t dev) {
+    std::error_code ec;
+    auto node = std::filesystem::canonical(
+        "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)), ec);
+    return ec ? std::filesystem::path() : node;
+}
+
+std::string ReadLine(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
 // The whole disk a block device belongs to, as "major:minor".
 std::string WholeDiskOf(dev_t dev) {
-    namespace fs = std::filesystem;
+    std::filesystem::path node = SysfsNode(dev);
+    if (node.empty()) return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
     std::error_code ec;
-    fs::path node = fs::canonical("/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev)), ec);
-    if (ec) return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
-    fs::path disk = fs::exists(node / "partition") ? node.parent_path() : node;
-    std::ifstream in(disk / "dev");
-    std::string id;
-    std::getline(in, id);
-    return id;
+    std::filesystem::path disk = std::filesystem::exists(node / "partition", ec) ? node.parent_path() : node;
+    return ReadLine(disk / "dev");
 }
+
+// Every whole disk a file system's device rests on ("major:minor"): its own,
+// and those below it (device mapper, RAID), so a mapped partition of the
+// source counts as the source.
+std::set<std::string> DisksBeneath(dev_t dev) {
+    namespace fs = std::filesystem;
+    std::set<std::string> disks{WholeDiskOf(dev)};
+    std::vector<fs::path> pending;
+    if (fs::path node = SysfsNode(dev); !node.empty()) pending.push_back(node);
+    std::set<fs::path> seen;
+    while (!pending.empty() && seen.size() < 64) {
+        fs::path node = pending.back();
+        pending.pop_back();
+        if (!seen.insert(node).second) continue;
+        std::error_code ec;
+        fs::path disk = fs::exists(node / "partition", ec) ? node.parent_path() : node;
+        if (std::string id = ReadLine(disk / "dev"); !id.empty()) disks.insert(id);
+        for (const fs::path& holder : {node, disk}) {
+            for (const auto& e : fs::directory_iterator(holder / "slaves", ec)) {
+                fs::path below = fs::canonical(e.path(), ec);
+                if (!ec) pending.push_back(below);
+            }
+        }
+    }
+    return disks;
+}
+
+// The loop devices ("major:minor", and their names) whose backing file is file.
+std::vector<std::pair<std::string, std::string>> LoopDevicesOf(const std::string& file) {
+    namespace fs = std::filesystem;
+    std::vector<std::pair<std::string, std::string>> out;
+    std::error_code ec;
+    fs::path real = fs::canonical(file, ec);
+    if (ec) return out;
+    for (const auto& e : fs::directory_iterator("/sys/block", ec)) {
+        std::string name = e.path().filename().string();
+        if (name.rfind("loop", 0) != 0) continue;
+        if (ReadLine(e.path() / "loop/backing_file") == real.string())
+            out.emplace_back(ReadLine(e.path() / "dev"), "/dev/" + name);
+    }
+    return out;
+}
+
+// Where a file system refuses a position or a size, lseek says EINVAL; the
+// user should read that the file is too large for it.
+int SizeError(int error) { return error == EINVAL ? EFBIG : error; }
 }  // namespace
 
 bool FileSink::WriteHole(std::uint64_t size) {
@@ -63,50 +123,190 @@ bool FileSink::WriteHole(std::uint64_t size) {
 }
 
 OutputFile::~OutputFile() {
-    if (fd_ >= 0) ::close(fd_);
+    // Never finished (the caller gave up on it): it is not the file.
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlinkat(dirFd_, name_.c_str(), 0);
+    }
+    if (dirFd_ >= 0) ::close(dirFd_);
+}
+
+void OutputFile::StopWhen(std::function<bool()> stop) {
+    if (!stop_) {
+        stop_ = std::move(stop);
+        return;
+    }
+    stop_ = [first = std::move(stop_), second = std::move(stop)] { return first() || second(); };
+}
+
+bool OutputFile::StopNow() {
+    if (!stopped_ && ((control_ != nullptr && control_->StopRequested()) || (stop_ && stop_()))) stopped_ = true;
+    return stopped_;
+}
+
+bool OutputFile::Fail(int error) {
+    failed_ = true;
+    error_ = error;
+    return false;
 }
 
 bool OutputFile::Write(const void* data, std::size_t size) {
-    if (failed_) return false;
+    if (failed_ || StopNow()) return false;
     auto p = static_cast<const char*>(data);
     while (size > 0) {
         ssize_t n = ::write(fd_, p, size);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            failed_ = true;
-            error_ = n < 0 ? errno : ENOSPC;
-            return false;
-        }
+        if (n <= 0) return Fail(n < 0 ? errno : ENOSPC);
         if (hash_) hash_->Update(p, static_cast<std::size_t>(n));
         p += n;
         size -= static_cast<std::size_t>(n);
         bytes_ += static_cast<std::uint64_t>(n);
     }
+    stored_ = bytes_;
+    return true;
+}
+
+bool OutputFile::WriteHole(std::uint64_t size) {
+    if (failed_ || StopNow()) return false;
+    if (size == 0) return true;
+    constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    if (bytes_ > kMaxOffset || size > kMaxOffset - bytes_) return Fail(EFBIG);
+    if (::lseek(fd_, static_cast<off_t>(bytes_ + size), SEEK_SET) < 0) return Fail(SizeError(errno));
+    if (hash_) {
+        // The digest is of the file as it reads back; a long hole is a long
+        // hash, so a stop is heard inside it.
+        static const std::vector<char> zeros(1u << 20, 0);
+        for (std::uint64_t left = size; left > 0;) {
+            if (StopNow()) return false;
+            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+            hash_->Update(zeros.data(), n);
+            left -= n;
+        }
+    }
+    bytes_ += size;
     return true;
 }
 
 OutputWriter::OutputWriter(std::string root) : root_path_(std::move(root)) {
+    namespace fs = std::filesystem;
+    auto refuse = [this](int error) { problem_ = "cannot use the output folder " + root_path_ + ": " + std::strerror(error); };
+    if (root_path_.empty()) {
+        refuse(ENOENT);
+        return;
+    }
     std::error_code ec;
-    std::filesystem::create_directories(root_path_, ec);
-    root_.fd = ::open(root_path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root_.fd < 0) problem_ = "cannot use the output folder " + root_path_ + ": " + std::strerror(errno);
+    fs::path at = fs::absolute(root_path_, ec);
+    if (ec) at = root_path_;
+    struct stat st {};
+    // The nearest folder that exists decides: nothing is made before the
+    // writer knows it may write there.
+    while (::stat(at.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) {
+            refuse(errno);
+            return;
+        }
+        fs::path parent = at.parent_path();
+        if (parent == at || parent.empty()) {
+            refuse(ENOENT);
+            return;
+        }
+        at = parent;
+    }
+    existing_ = at.string();
+    if (!S_ISDIR(st.st_mode)) {
+        refuse(ENOTDIR);
+        return;
+    }
+    // Root passes access() on a read-only mount's folders; the mount flag tells.
+    struct statvfs vfs {};
+    if (::statvfs(existing_.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY) != 0)
+        refuse(EROFS);
+    else if (::access(existing_.c_str(), W_OK | X_OK) != 0)
+        refuse(errno);
 }
 
 OutputWriter::~OutputWriter() {
-    for (int fd : folderFds_) ::close(fd);
-    if (root_.fd >= 0) ::close(root_.fd);
+    for (auto& [path, fd] : open_) ::close(fd);
+    if (rootFd_ >= 0) ::close(rootFd_);
 }
 
 std::optional<std::string> OutputWriter::RefuseSource(const std::string& sourcePath) {
     struct stat src {}, out {};
-    if (root_.fd < 0 || ::stat(sourcePath.c_str(), &src) != 0 || ::fstat(root_.fd, &out) != 0) return std::nullopt;
-    if (!S_ISBLK(src.st_mode)) return std::nullopt;  // an image file is never written to
-    if (WholeDiskOf(src.st_rdev) == WholeDiskOf(out.st_dev)) {
-        problem_ = "refusing to write into " + root_path_ + ": it lives on " + sourcePath +
-                   ", the device being recovered. Choose a folder on another drive.";
-        return problem_;
+    if (existing_.empty() || ::stat(sourcePath.c_str(), &src) != 0 || ::stat(existing_.c_str(), &out) != 0)
+        return std::nullopt;
+    std::set<std::string> beneath = DisksBeneath(out.st_dev);
+    std::string via;
+    if (S_ISBLK(src.st_mode)) {
+        if (beneath.count(WholeDiskOf(src.st_rdev)) == 0) return std::nullopt;
+    } else if (S_ISREG(src.st_mode)) {
+        // An image is never written to, unless it is attached as a loop device
+        // and the folder is on a file system of that device.
+        for (const auto& [id, name] : LoopDevicesOf(sourcePath))
+            if (beneath.count(id) != 0) via = name;
+        if (via.empty()) return std::nullopt;
+    } else {
+        return std::nullopt;
     }
-    return std::nullopt;
+    problem_ = "refusing to write into " + root_path_ + ": it lives on " +
+               (via.empty() ? sourcePath + ", the device being recovered"
+                            : via + ", the loop device of " + sourcePath + ", the image being recovered") +
+               ". Choose a folder on another drive.";
+    return problem_;
+}
+
+bool OutputWriter::OpenRoot() {
+    if (rootFd_ >= 0) return true;
+    if (problem_) {
+        errno = EPERM;
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(root_path_, ec);
+    rootFd_ = ::open(root_path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ < 0 && ec) errno = ec.value();
+    return rootFd_ >= 0;
+}
+
+void OutputWriter::Cache(const std::string& relativePath, int fd) {
+    open_.emplace_front(relativePath, fd);
+    openIndex_[relativePath] = open_.begin();
+    if (open_.size() > kOpenFolders) {
+        ::close(open_.back().second);
+        openIndex_.erase(open_.back().first);
+        open_.pop_back();
+    }
+}
+
+int OutputWriter::FolderFd(const std::string& relativePath) {
+    if (!OpenRoot()) return -1;
+    if (relativePath.empty()) return rootFd_;
+    if (auto hit = openIndex_.find(relativePath); hit != openIndex_.end()) {
+        open_.splice(open_.begin(), open_, hit->second);
+        return hit->second->second;
+    }
+    // From the deepest folder still open, one component at a time, never
+    // through a link: a folder swapped for a symlink is not followed.
+    std::size_t from = 0;
+    int base = rootFd_;
+    for (std::size_t cut = relativePath.rfind('/'); cut != std::string::npos && cut > 0;
+         cut = relativePath.rfind('/', cut - 1)) {
+        if (auto hit = openIndex_.find(relativePath.substr(0, cut)); hit != openIndex_.end()) {
+            open_.splice(open_.begin(), open_, hit->second);  // kept open while the walk goes on
+            base = hit->second->second;
+            from = cut + 1;
+            break;
+        }
+    }
+    while (true) {
+        std::size_t cut = relativePath.find('/', from);
+        std::string component = relativePath.substr(from, cut == std::string::npos ? std::string::npos : cut - from);
+        int fd = ::openat(base, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return -1;
+        Cache(relativePath.substr(0, cut), fd);
+        if (cut == std::string::npos) return fd;
+        base = fd;
+        from = cut + 1;
+    }
 }
 
 std::string OutputWriter::SafeName(std::string_view raw) {
@@ -137,10 +337,16 @@ std::string OutputWriter::NumberedName(const std::string& safe, int n) {
 
 std::optional<OutputFolder> OutputWriter::MakeFolder(const OutputFolder& parent, std::string_view name) {
     std::string safe = SafeName(name);
+    int dir = FolderFd(parent.relativePath);
+    if (dir < 0) {
+        CountFailure(Join(parent.relativePath, safe) + "/", std::strerror(errno));
+        return std::nullopt;
+    }
     bool portable = false;
     for (int n = 1; n <= kMaxClashes; ++n) {
         std::string candidate = NumberedName(safe, n);
-        if (::mkdirat(parent.fd, candidate.c_str(), 0755) != 0) {
+        if (::mkdirat(dir, candidate.c_str(), 0755) != 0) {
+            // Only a name that exists gets a number; any other refusal is final.
             if (errno == EEXIST) continue;
             if (!portable && NameRefused(errno) && PortableName(safe) != safe) {
                 safe = PortableName(safe), portable = true, n = 0;
@@ -149,14 +355,8 @@ std::optional<OutputFolder> OutputWriter::MakeFolder(const OutputFolder& parent,
             CountFailure(Join(parent.relativePath, candidate) + "/", std::strerror(errno));
             return std::nullopt;
         }
-        int fd = ::openat(parent.fd, candidate.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            CountFailure(Join(parent.relativePath, candidate) + "/", std::strerror(errno));
-            return std::nullopt;
-        }
-        folderFds_.push_back(fd);
         NoteRename(name, parent.relativePath, candidate);
-        return OutputFolder{fd, Join(parent.relativePath, candidate)};
+        return OutputFolder{Join(parent.relativePath, candidate)};
     }
     CountFailure(Join(parent.relativePath, safe) + "/", "too many folders of this name");
     return std::nullopt;
@@ -164,10 +364,15 @@ std::optional<OutputFolder> OutputWriter::MakeFolder(const OutputFolder& parent,
 
 std::unique_ptr<OutputFile> OutputWriter::CreateFile(const OutputFolder& parent, std::string_view name) {
     std::string safe = SafeName(name);
+    int dir = FolderFd(parent.relativePath);
+    if (dir < 0) {
+        CountFailure(Join(parent.relativePath, safe), std::strerror(errno));
+        return nullptr;
+    }
     bool portable = false;
     for (int n = 1; n <= kMaxClashes; ++n) {
         std::string candidate = NumberedName(safe, n);
-        int fd = ::openat(parent.fd, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        int fd = ::openat(dir, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             if (!portable && NameRefused(errno) && PortableName(safe) != safe) {
@@ -179,7 +384,20 @@ std::unique_ptr<OutputFile> OutputWriter::CreateFile(const OutputFolder& parent,
         }
         auto file = std::unique_ptr<OutputFile>(new OutputFile);
         file->fd_ = fd;
+        file->name_ = candidate;
+        // The folder's own handle, so that an incomplete file can be removed
+        // by name whatever the cache has closed meanwhile.
+        file->dirFd_ = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
         file->relativePath_ = Join(parent.relativePath, candidate);
+        if (file->dirFd_ < 0) {
+            int error = errno;
+            ::close(fd);
+            file->fd_ = -1;
+            ::unlinkat(dir, candidate.c_str(), 0);
+            CountFailure(file->relativePath_, std::strerror(error));
+            return nullptr;
+        }
+        file->control_ = control_;
         NoteRename(name, parent.relativePath, candidate);
         if (hashing_) file->hash_ = std::make_unique<Sha256>();
         return file;
@@ -230,28 +448,49 @@ void OutputWriter::NoteRename(std::string_view original, const std::string& fold
 
 bool OutputWriter::FinishFile(std::unique_ptr<OutputFile> file, const OutputTimes& times) {
     if (!file) return false;
-    bool ok = !file->failed_;
+    bool stopped = file->stopped_;
+    bool ok = !file->failed_ && !stopped;
+    // A hole at the end is only a size: give the file its length.
+    if (ok && file->bytes_ > file->stored_ && ::ftruncate(file->fd_, static_cast<off_t>(file->bytes_)) != 0)
+        ok = !file->Fail(SizeError(errno));
     timespec ts[2];
     auto accessed = ToTimespec(times.accessed), modified = ToTimespec(times.modified);
     ts[0] = accessed ? *accessed : timespec{0, UTIME_OMIT};
     ts[1] = modified ? *modified : timespec{0, UTIME_OMIT};
     bool timesSet = ok && (accessed || modified) && ::futimens(file->fd_, ts) == 0;
-    if (::close(file->fd_) != 0 && ok) {
-        ok = false;
-        file->error_ = errno;
-    }
+    if (::close(file->fd_) != 0 && ok) ok = !file->Fail(errno);
     file->fd_ = -1;
-    bytesWritten_ += file->bytes_;
-    FinishedFile done{file->relativePath_, file->bytes_, file->hash_ ? file->hash_->HexDigest() : "",
-                      timesSet && accessed.has_value(), timesSet && modified.has_value(), ok, ""};
+    FinishedFile done{file->relativePath_, file->bytes_, "", timesSet && accessed.has_value(),
+                      timesSet && modified.has_value(), file->UnreadableBytes(), ok, stopped, ""};
     if (ok) {
+        if (file->hash_) done.sha256 = file->hash_->HexDigest();
         ++filesWritten_;
+        bytesWritten_ += file->bytes_;
     } else {
-        done.error = std::strerror(file->error_ ? file->error_ : EIO);
-        CountFailure(file->relativePath_, done.error);
+        // Not whole, so not kept: a short file under the real name would pass for the file.
+        ::unlinkat(file->dirFd_, file->name_.c_str(), 0);
+        if (stopped) {
+            done.error = "stopped before it was written whole";
+        } else {
+            done.error = std::strerror(file->error_ ? file->error_ : EIO);
+            CountFailure(file->relativePath_, done.error);
+        }
     }
     finished_ = std::move(done);
     return ok;
+}
+
+void OutputWriter::DiscardFile(std::unique_ptr<OutputFile> file, const std::string& why) {
+    if (!file) return;
+    ::close(file->fd_);
+    file->fd_ = -1;
+    ::unlinkat(file->dirFd_, file->name_.c_str(), 0);
+    FinishedFile done;
+    done.relativePath = file->relativePath_;
+    done.unreadable = file->UnreadableBytes();
+    done.error = why;
+    CountFailure(file->relativePath_, why);
+    finished_ = std::move(done);
 }
 
 std::optional<FinishedFile> OutputWriter::TakeFinished() {

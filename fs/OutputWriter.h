@@ -5,20 +5,25 @@
 // the file system's, and every file that could not be written is counted.
 
 #include <cstdint>
+#include <functional>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "app/JobControl.h"
 #include "fs/FileTime.h"
 #include "fs/Sha256.h"
 
 namespace tarnwell {
 
 // A folder below the output root that this writer created (or the root itself).
+// The writer reaches it again from the root, component by component, so a
+// handle costs no open descriptor.
 struct OutputFolder {
-    int fd = -1;               // open descriptor of the folder, owned by the writer
     std::string relativePath;  // "" for the root, else "DCIM/100CANON"
 };
 
@@ -48,21 +53,40 @@ private:
     std::uint64_t unreadable_ = 0;
 };
 
+// A file being written. One that is dropped without FinishFile, or that
+// FinishFile finds incomplete, is removed: no truncated file stays under the
+// real name.
 class OutputFile final : public FileSink {
 public:
     ~OutputFile() override;
     bool Write(const void* data, std::size_t size) override;
+    // Leaves a hole: the file system stores nothing for it, it reads back as zeros.
+    bool WriteHole(std::uint64_t size) override;
     const std::string& RelativePath() const { return relativePath_; }
+    // The file's size so far, holes included.
     std::uint64_t BytesWritten() const { return bytes_; }
-    bool Failed() const { return failed_; }
+    // Writing failed or was stopped; every later write is refused.
+    bool Failed() const { return failed_ || stopped_; }
+    bool Stopped() const { return stopped_; }
+    // Also refuse writes once stop() says so (the writer's own stop still holds).
+    void StopWhen(std::function<bool()> stop);
 
 private:
     friend class OutputWriter;
+    bool StopNow();
+    bool Fail(int error);
+
     int fd_ = -1;
-    std::unique_ptr<Sha256> hash_;  // of the bytes the output accepted, when the writer hashes
+    int dirFd_ = -1;                // the folder holding it, to remove it by name
+    std::string name_;              // its name in that folder
+    std::unique_ptr<Sha256> hash_;  // of the file's bytes (holes as zeros), when the writer hashes
     std::string relativePath_;
     std::uint64_t bytes_ = 0;
+    std::uint64_t stored_ = 0;      // where the last real write ended
+    const JobControl* control_ = nullptr;
+    std::function<bool()> stop_;
     bool failed_ = false;
+    bool stopped_ = false;
     int error_ = 0;
 };
 
@@ -72,13 +96,18 @@ struct FinishedFile {
     std::uint64_t bytes = 0;
     std::string sha256;  // empty unless the writer hashes
     bool accessedSet = false, modifiedSet = false;
+    std::uint64_t unreadable = 0;  // bytes the source could not give (FileSink::UnreadableBytes)
     bool ok = false;
-    std::string error;  // why not, when !ok
+    bool stopped = false;  // a stop was requested while it was written: removed, not counted as failed
+    std::string error;     // why not, when !ok (the file was removed)
 };
 
 class OutputWriter {
 public:
-    // Opens (creating when missing) the output root.
+    // Checks the output root without creating anything: its nearest existing
+    // folder must be a writable folder on a writable file system (else
+    // Problem()). The root and its missing parents are made only when the
+    // first folder or file goes into it.
     explicit OutputWriter(std::string root);
     ~OutputWriter();
     OutputWriter(const OutputWriter&) = delete;
@@ -86,8 +115,16 @@ public:
 
     // Why the root cannot be used (not creatable, or on the source device), or nothing.
     std::optional<std::string> Problem() const { return problem_; }
-    // Refuses a root that lives on the device being read. Returns the message, or nothing.
+    // Refuses a root that lives on the device being read: a block device or
+    // another partition of its disk, or a loop device backed by the source
+    // image. Judged from the nearest existing folder, so nothing was created
+    // there. Returns the message, or nothing.
     std::optional<std::string> RefuseSource(const std::string& sourcePath);
+
+    // Once control asks to stop, files refuse further bytes; the file being
+    // written is removed and reported as stopped, not failed.
+    void SetStop(const JobControl* control) { control_ = control; }
+    bool StopRequested() const { return control_ != nullptr && control_->StopRequested(); }
 
     const OutputFolder& Root() const { return root_; }
 
@@ -98,8 +135,12 @@ public:
     // A new file under parent, never replacing an existing one. Null when it
     // cannot be created (counted as failed).
     std::unique_ptr<OutputFile> CreateFile(const OutputFolder& parent, std::string_view name);
-    // Closes the file and sets its times; counts it as written or failed.
+    // Closes the file and sets its times; counts it as written or failed. A
+    // file that could not be written whole is removed and counted as failed;
+    // one cut short by a stop is removed and not counted.
     bool FinishFile(std::unique_ptr<OutputFile> file, const OutputTimes& times);
+    // Removes a file that holds nothing worth keeping and counts it as failed for why.
+    void DiscardFile(std::unique_ptr<OutputFile> file, const std::string& why);
     // Counts a file whose data could not be had (the parser gave up on it).
     void CountFailure(const std::string& what, const std::string& why);
 
@@ -128,11 +169,19 @@ public:
     // suffixed, at most 143 bytes. Used when the target refuses a safe name.
     static std::string PortableName(std::string_view safeName);
 
+    // At most this many folder descriptors stay open besides the root's.
+    static constexpr std::size_t kOpenFolders = 16;
+
 private:
     std::string root_path_;
+    std::string existing_;  // the root's nearest existing ancestor (or the root), when checked
     OutputFolder root_;
+    int rootFd_ = -1;
     std::optional<std::string> problem_;
-    std::vector<int> folderFds_;
+    const JobControl* control_ = nullptr;
+    // Recently used folders by relative path, most recent first.
+    std::list<std::pair<std::string, int>> open_;
+    std::unordered_map<std::string, std::list<std::pair<std::string, int>>::iterator> openIndex_;
     std::uint64_t filesWritten_ = 0, filesFailed_ = 0, bytesWritten_ = 0;
     std::vector<std::string> errors_;
     std::vector<std::string> renamed_;
@@ -140,6 +189,11 @@ private:
     std::optional<FinishedFile> finished_;
 
     void NoteRename(std::string_view original, const std::string& folder, const std::string& written);
+    bool OpenRoot();
+    // A descriptor of a folder this writer made (owned by the cache; valid
+    // until the next call), or -1 with errno set.
+    int FolderFd(const std::string& relativePath);
+    void Cache(const std::string& relativePath, int fd);
 };
 
 }  // namespace tarnwell

@@ -1,5 +1,6 @@
-// The output side under stress: a full output disk and a read-only output
-// folder end with a failure count and exit status 1, never a clean summary;
+// The output side under stress: a full output disk ends with a failure count
+// and exit status 1, never a clean summary or a file cut short; an output
+// folder that cannot be written stops the run at once;
 // names the target cannot hold (hostile bytes, clashes of case on a
 // case-insensitive file system, characters FAT refuses) are made safe, every
 // file survives, and each changed name is reported.
@@ -12,7 +13,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
+
+#include <nlohmann/json.hpp>
 
 #include "fs/OutputWriter.h"
 #include "support/FakeParser.h"
@@ -94,26 +98,131 @@ TEST(OutputSide, FullOutputDiskEndsWithFailuresAndStatusOne) {
     EXPECT_NE(r.err.find(std::strerror(ENOSPC)), std::string::npos) << r.err;
 }
 
-TEST(OutputSide, ReadOnlyOutputFolderEndsWithFailuresAndStatusOne) {
+// An output folder that cannot be written stops the run before the scan,
+// with the real reason, and nothing is made.
+TEST(OutputSide, UnusableOutputFolderStopsAtOnce) {
     std::string image = test::ImagePath("fat16-stick");
     if (image.empty()) GTEST_SKIP() << "fat16-stick is not committed";
     test::TempDir dir;
-    fs::path out = dir / "locked";
+    dir.Write("plainfile", "x");
     std::unique_ptr<Mount> readOnly;
     if (::geteuid() == 0) {
-        readOnly = Mount::Tmpfs(out, "size=64k,mode=0755");
-        if (!readOnly || ::mount(nullptr, out.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
-            GTEST_SKIP() << "cannot mount a read-only tmpfs here";
-    } else {
-        fs::create_directories(out);
-        fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
+        readOnly = Mount::Tmpfs(dir / "ro", "size=64k,mode=0755");
+        if (readOnly && ::mount(nullptr, (dir / "ro").c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            readOnly.reset();
     }
-    auto r = test::RunCli({"recover", image, "--out", out.string()});
-    if (!readOnly) fs::permissions(out, fs::perms::owner_all);
+    struct Case {
+        std::string out;
+        std::string reason;
+        bool needsReadOnlyMount, needsNonRoot;
+    };
+    const std::vector<Case> cases = {
+        {"ro", std::strerror(EROFS), true, false},           // an existing folder on a read-only mount
+        {"ro/new/out", std::strerror(EROFS), true, false},   // a new one below it
+        {"plainfile/out", std::strerror(ENOTDIR), false, false},
+        {"locked/out", std::strerror(EACCES), false, true},  // root may write anywhere
+    };
+    fs::create_directories(dir / "locked");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    int ran = 0;
+    for (const auto& c : cases) {
+        if ((c.needsReadOnlyMount && !readOnly) || (c.needsNonRoot && ::geteuid() == 0)) continue;
+        ++ran;
+        auto r = test::RunCli({"recover", image, "--out", (dir / c.out).string()});
+        EXPECT_EQ(r.exitCode, 2) << c.out << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.out << ": " << r.err;
+        EXPECT_EQ(r.out.find("Recovered into"), std::string::npos) << c.out << ": the run went on\n" << r.out;
+    }
+    fs::permissions(dir / "locked", fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(dir / "locked"));
+    if (readOnly) {
+        EXPECT_TRUE(fs::is_empty(dir / "ro"));
+    }
+    if (ran < 2) GTEST_SKIP() << "only " << ran << " of the cases can run here";
+}
+
+// A FAT16 image holding the files of tree (mkfs.fat and mtools); false when they are missing.
+bool MakeFatImage(const fs::path& image, unsigned kib, const fs::path& tree) {
+    if (std::system("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null") != 0) return false;
+    std::string make = "mkfs.fat -F 16 -C '" + image.string() + "' " + std::to_string(kib) +
+                       " >/dev/null 2>&1 && MTOOLS_SKIP_CHECK=1 mcopy -s -i '" + image.string() + "' '" +
+                       tree.string() + "'/* ::";
+    return std::system(make.c_str()) == 0;
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
+    return s;
+}
+
+// Files larger than the room left on the output disk: none stays cut short
+// under its name; each is counted as failed, with the reason in the report.
+TEST(OutputSide, FilesTheOutputDiskCannotHoldAreNotLeftCut) {
+    test::TempDir dir;
+    const std::map<std::string, std::size_t> sizes = {
+        {"a small.txt", 3000}, {"Emilie & Zoe .jpg", 773422}, {"big.bin", 1500000}, {"bigger.bin", 3000000}};
+    unsigned seed = 1;
+    for (const auto& [name, size] : sizes) dir.Write("tree/" + name, RandomBytes(size, seed++));
+    ASSERT_TRUE(fs::exists(dir / "tree/big.bin"));
+    if (!MakeFatImage(dir / "fat.img", 16384, dir / "tree")) GTEST_SKIP() << "dosfstools or mtools missing";
+    auto small = Mount::Tmpfs(dir / "small", "size=1m");
+    if (!small) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+    auto r = test::RunCli({"recover", (dir / "fat.img").string(), "--out", (dir / "small/out").string(), "--report",
+                           (dir / "report.json").string()});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     Summary s = ParseSummary(r.out);
-    EXPECT_EQ(s.whole, 0u) << r.out;
-    EXPECT_GT(s.failed, 0u) << r.out;
+    EXPECT_GE(s.failed, 2u) << r.out;
+    EXPECT_EQ(s.whole + s.failed, sizes.size()) << r.out;
+    std::size_t kept = 0;
+    for (const auto& e : fs::directory_iterator(dir / "small/out")) {
+        std::string name = e.path().filename().string();
+        ASSERT_TRUE(sizes.count(name)) << name;
+        EXPECT_EQ(fs::file_size(e.path()), sizes.at(name)) << name << " is left cut short";
+        ++kept;
+    }
+    EXPECT_EQ(kept, s.whole);
+    std::ifstream in(dir / "report.json");
+    auto report = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_FALSE(report.is_discarded());
+    std::size_t failed = 0;
+    for (const auto& f : report["files"]) {
+        if (f["status"] != "failed") continue;
+        ++failed;
+        EXPECT_TRUE(f["output"].is_null()) << f.dump();
+        EXPECT_EQ(f["reason"], std::string("could not be written: ") + std::strerror(ENOSPC)) << f.dump();
+    }
+    EXPECT_EQ(failed, s.failed);
+    EXPECT_EQ(report["summary"]["failed"], s.failed);
+}
+
+// A folder that cannot be made (here: no inodes left) is one error for its
+// subtree; its files fail without another try, and no numbered twin appears.
+TEST(OutputSide, AFolderThatCannotBeMadeIsOneFailure) {
+    test::TempDir dir;
+    for (const char* f : {"DIR/one.txt", "DIR/two.txt", "DIR/three.txt", "DIR/SUB/four.txt"}) dir.Write(std::string("tree/") + f, f);
+    if (!MakeFatImage(dir / "fat.img", 16384, dir / "tree")) GTEST_SKIP() << "dosfstools or mtools missing";
+    // Room for the output folder and nothing else.
+    auto tiny = Mount::Tmpfs(dir / "tiny", "size=1m,nr_inodes=2");
+    if (!tiny) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+    auto r = test::RunCli({"recover", (dir / "fat.img").string(), "--out", (dir / "tiny/out").string(), "--report",
+                           (dir / "report.json").string()});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    Summary s = ParseSummary(r.out);
+    EXPECT_EQ(s.failed, 4u) << r.out;
+    std::size_t mentions = 0;
+    for (std::size_t at = r.err.find("DIR"); at != std::string::npos; at = r.err.find("DIR", at + 1)) ++mentions;
+    EXPECT_EQ(mentions, 1u) << r.err;
+    EXPECT_NE(r.err.find(std::strerror(ENOSPC)), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(dir / "tiny/out"));
+    std::ifstream in(dir / "report.json");
+    auto report = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_FALSE(report.is_discarded());
+    ASSERT_EQ(report["files"].size(), 4u);
+    for (const auto& f : report["files"]) {
+        EXPECT_EQ(f["status"], "failed") << f.dump();
+        EXPECT_EQ(f["reason"], "its folder could not be made") << f.dump();
+    }
 }
 
 TEST(OutputSide, PortableNames) {
