@@ -98,6 +98,8 @@ int RunCarve(const CarveOptions& o) {
     progress.SetStatus("Scanning raw sectors...");
     JobControl control;
     InterruptGuard guard(control);
+    // A stop mid-file discards that file instead of leaving it cut short.
+    if (writer) writer->SetStop(&control);
     std::uint64_t written = 0;
     engine.CarveVolume(reader, volumeBytes, progress, &control, [&](const FoundFile& f) {
         std::string ext = engine.Extension(f), category = engine.Category(f);
@@ -107,7 +109,7 @@ int RunCarve(const CarveOptions& o) {
             relative = output->Write(reader, {f.start, f.length, ext, category, {}, f.partial}, offset);
             if (!relative.empty()) ++written;
         }
-        const char* status = f.partial ? "partial" : "ok";
+        const char* status = output && relative.empty() ? "failed" : f.partial ? "partial" : "ok";
         if (o.json) {
             nlohmann::json j = {{"offset", offset}, {"type", ext}, {"category", category},
                                 {"size", f.length}, {"status", status}};

@@ -181,6 +181,7 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
     readWriteInterface& reader = *session_.reader;
     const std::int64_t base = session_.selectedVolume.startSector * static_cast<std::int64_t>(kSectorSize);
     reader.SetBaseOffset(base);
+    writer.SetStop(&control_);
     CarveOutput output(writer);
     progress_.SetRange(0, static_cast<std::int64_t>(items.size()));
     progress_.SetStatus("Saving files.....");
