@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -32,6 +35,44 @@ TEST(CarveCommand, CarvesTheCardsPhotosIntoCategoryFolders) {
     }
     EXPECT_EQ(n, 8);
     EXPECT_NE(r.err.find("8 files found, 8 written, 0 not written, 0 sectors unreadable"), std::string::npos) << r.err;
+}
+
+// A carved file the output disk cannot hold is removed, and its line says so.
+TEST(CarveCommand, APhotoTheOutputDiskCannotHoldIsFailedNotCut) {
+    std::string card = test::ImagePath("sample-card");
+    if (card.empty()) GTEST_SKIP();
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+    test::TempDir dir;
+    const fs::path small = dir / "small";
+    fs::create_directories(small);
+    if (std::system(("mount -t tmpfs -o size=64k tmpfs '" + small.string() + "'").c_str()) != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { std::system(("umount '" + at.string() + "'").c_str()); }
+    } unmount{small};
+    auto r = test::RunCli({"carve", card, "--json", "--out", (small / "carved").string()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    std::istringstream lines(r.out);
+    int failed = 0, ok = 0;
+    for (std::string line; std::getline(lines, line);) {
+        auto j = nlohmann::json::parse(line);
+        std::string file = j["file"];
+        if (j["status"] == "failed") {
+            ++failed;
+            EXPECT_EQ(file, "");
+        } else {
+            ++ok;
+            EXPECT_EQ(fs::file_size(small / "carved" / file), j["size"].get<std::uint64_t>()) << file;
+        }
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_EQ(failed + ok, 8);
+    // Nothing under the output is shorter than what its line says: failures left no file.
+    std::size_t files = 0;
+    for (auto& e : fs::recursive_directory_iterator(small / "carved"))
+        if (e.is_regular_file()) ++files;
+    EXPECT_EQ(files, static_cast<std::size_t>(ok));
 }
 
 TEST(SignaturesCommand, AddThenListAgree) {
