@@ -38,7 +38,8 @@ ExtractStatus FileSystemParser::ExtractFile(RowId row, OutputWriter& writer, con
     std::string path = file->RelativePath();
     bool written = writer.FinishFile(std::move(file), TimesOf(row));
     if (!written) return ExtractStatus::WriteFailed;
-    if (status == ExtractStatus::Failed) writer.CountFailure(path, "no data could be read");
+    if (status == ExtractStatus::Failed)
+        writer.CountFailure(path, LastProblem().empty() ? "no data could be read" : LastProblem());
     return status;
 }
 
