@@ -118,8 +118,12 @@ TEST(ExtSize, UnbelievableSizesAreHolesBoundedByTheVolume) {
         EXPECT_EQ(sink.dataBytes, c.data.size()) << "only the file's blocks are data";
         EXPECT_TRUE(sink.bytes == c.data);
         EXPECT_LE(sink.dataBytes + sink.holeBytes, volume);
-        if (c.volumeLong) EXPECT_EQ(sink.dataBytes + sink.holeBytes, volume);
-        if (c.status == ExtractStatus::Failed) EXPECT_EQ(sink.dataBytes + sink.holeBytes, 0u) << "nothing is written";
+        if (c.volumeLong) {
+            EXPECT_EQ(sink.dataBytes + sink.holeBytes, volume);
+        }
+        if (c.status == ExtractStatus::Failed) {
+            EXPECT_EQ(sink.dataBytes + sink.holeBytes, 0u) << "nothing is written";
+        }
     }
 }
 

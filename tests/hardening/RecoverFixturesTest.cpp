@@ -231,8 +231,13 @@ TEST(RecoverFixtures, EveryImageRecoversInTimeWithinItsOwnSize) {
     for (int k = 0; k < kParallelRuns; ++k) workers.emplace_back(worker);
     for (auto& w : workers) w.join();
 
-    for (const auto& [image, problems] : failures)
-        for (const std::string& p : problems) ADD_FAILURE() << image << ": " << p;
+    constexpr std::size_t kShownPerImage = 10;
+    for (const auto& [image, problems] : failures) {
+        for (std::size_t k = 0; k < problems.size() && k < kShownPerImage; ++k)
+            ADD_FAILURE() << image << ": " << problems[k];
+        if (problems.size() > kShownPerImage)
+            ADD_FAILURE() << image << ": and " << problems.size() - kShownPerImage << " more";
+    }
     EXPECT_TRUE(failures.empty()) << failures.size() << " of " << list.size() << " images";
 }
 
