@@ -46,6 +46,10 @@ int RunCarve(const CarveOptions& o) {
         }
         volume = *choice.volume;
     } else if (o.volume.startSector) {
+        if (auto wrong = CheckVolumeRange(reader, o.volume)) {
+            std::fprintf(stderr, "%s\n", wrong->c_str());
+            return kExitUsage;
+        }
         volume.startSector = *o.volume.startSector;
         std::uint64_t rest = reader.deviceSectorCount() > std::uint64_t(volume.startSector)
                                  ? reader.deviceSectorCount() - std::uint64_t(volume.startSector)

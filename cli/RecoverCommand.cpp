@@ -153,14 +153,15 @@ public:
             case ExtractStatus::Partial:
                 ++partial;
                 f.status = "partial";
-                f.reason = unreadable > 0 ? std::to_string(unreadable) + " bytes unreadable, written as zeros"
-                                          : "some of its data could not be found";
+                f.reason = unreadable > 0           ? std::to_string(unreadable) + " bytes unreadable, written as zeros"
+                           : !p_.LastProblem().empty() ? p_.LastProblem()
+                                                       : "some of its data could not be found";
                 break;
             case ExtractStatus::Failed:
             case ExtractStatus::WriteFailed:
                 ++failed;
                 f.status = "failed";
-                f.reason = "no data could be read";
+                f.reason = p_.LastProblem().empty() ? "no data could be read" : p_.LastProblem();
                 if (status == ExtractStatus::WriteFailed) {
                     f.reason = "could not be written";
                     if (done && !done->error.empty())

@@ -92,9 +92,31 @@ std::string ListRows(const std::vector<VolumeEntry>& rows) {
 }
 }  // namespace
 
+std::optional<std::string> CheckVolumeRange(const readWriteInterface& reader, const VolumeOptions& o) {
+    // Compared in sectors and whole MiB, never multiplied out: a start of 2^54
+    // sectors or more would overflow the byte offset.
+    const std::uint64_t sectors = reader.deviceSectorCount();
+    const std::string extent = "the source holds " + std::to_string(sectors) + " sectors (" +
+                               std::to_string(reader.fileLength()) + " bytes)";
+    if (o.startSector && std::uint64_t(*o.startSector) >= sectors)
+        return "--start " + std::to_string(*o.startSector) + " is past the end of the source: " + extent;
+    if (o.sizeMiB) {
+        std::uint64_t rest = sectors - std::uint64_t(o.startSector.value_or(0));
+        std::uint64_t restMiB = (rest + 2047) / 2048;  // a last part-MiB counts as one
+        if (std::uint64_t(*o.sizeMiB) > restMiB)
+            return "--size-mib " + std::to_string(*o.sizeMiB) + " runs past the end of the source: " + extent +
+                   ", " + std::to_string(restMiB) + " MiB from sector " + std::to_string(o.startSector.value_or(0));
+    }
+    return std::nullopt;
+}
+
 VolumeChoice ChooseVolume(readWriteInterface& reader, const VolumeOptions& o) {
     VolumeChoice choice;
     const std::uint64_t deviceSectors = reader.deviceSectorCount();
+    if (auto wrong = CheckVolumeRange(reader, o)) {
+        choice.error = *wrong;
+        return choice;
+    }
     if (o.volumeIndex > 0) {
         std::vector<VolumeEntry> rows = TableRows(reader, o.gpt);
         if (std::size_t(o.volumeIndex) > rows.size()) {

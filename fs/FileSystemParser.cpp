@@ -38,7 +38,7 @@ ExtractStatus FileSystemParser::ExtractFile(RowId row, OutputWriter& writer, con
     ExtractStatus status = ExtractData(row, *file);
     if (file->Failed()) status = ExtractStatus::WriteFailed;
     if (status == ExtractStatus::Failed) {
-        writer.DiscardFile(std::move(file), "no data could be read");
+        writer.DiscardFile(std::move(file), LastProblem().empty() ? "no data could be read" : LastProblem());
         return status;
     }
     if (status == ExtractStatus::Ok && file->UnreadableBytes() > 0) status = ExtractStatus::Partial;

@@ -91,6 +91,13 @@ public:
 
     // Writes the file's bytes (cut at its size) to sink.
     virtual ExtractStatus ExtractData(RowId row, FileSink& sink) = 0;
+    // Why the last ExtractData gave less than the whole file, in a few words
+    // for the report ("its block map was cleared when it was deleted"); empty
+    // when the parser says nothing more than its status.
+    virtual const std::string& LastProblem() const {
+        static const std::string none;
+        return none;
+    }
     // The times to give the output file.
     virtual OutputTimes TimesOf(RowId row) const;
 

@@ -1,5 +1,7 @@
 #include "partition/FatBootSector.h"
 
+#include <algorithm>
+
 namespace tarnwell {
 
 namespace {
@@ -65,6 +67,8 @@ std::optional<FatBootParameters> ParseFatBootSector(ByteView s) {
         // FAT32 keeps its root in clusters and its FAT size in the 32-bit field.
         if (fat16Size != 0 || p.rootEntryCount != 0) return std::nullopt;
         p.rootCluster = s.Le32(0x2C);
+        // Sectors past the last cluster FAT32 can number hold no file's data.
+        p.clusterCount = std::min(p.clusterCount, kMaxFat32Clusters);
     } else if (p.rootEntryCount == 0 || fat16Size == 0) {
         return std::nullopt;  // FAT12/16 need a fixed root and the 16-bit FAT size
     }
@@ -72,6 +76,14 @@ std::optional<FatBootParameters> ParseFatBootSector(ByteView s) {
     std::uint64_t fatBits = p.kind == FatKind::Fat12 ? 12 : p.kind == FatKind::Fat16 ? 16 : 32;
     if (std::uint64_t(p.sectorsPerFat) * p.bytesPerSector * 8 < (p.clusterCount + 2) * fatBits) return std::nullopt;
     return p;
+}
+
+void BoundFatByVolume(FatBootParameters& p, std::uint64_t volumeBytes) {
+    if (volumeBytes == 0 || p.bytesPerSector == 0 || p.sectorsPerCluster == 0) return;
+    const std::uint64_t sectors = volumeBytes / p.bytesPerSector;
+    const std::uint64_t dataStart = p.DataOffset() / p.bytesPerSector;
+    const std::uint64_t fits = sectors > dataStart ? (sectors - dataStart) / p.sectorsPerCluster : 0;
+    p.clusterCount = std::min(p.clusterCount, fits);
 }
 
 }  // namespace tarnwell

@@ -35,7 +35,17 @@ struct FatBootParameters {
     std::uint64_t VolumeBytes() const { return totalSectors * bytesPerSector; }
 };
 
+// The most clusters a FAT32 volume can number: cluster values from 0x0FFFFFF7
+// up are marks, so 0x0FFFFFF6 is the last cluster and cluster 2 the first.
+inline constexpr std::uint64_t kMaxFat32Clusters = 0x0FFFFFF5;
+
 // The parameters when sector (at least 512 bytes) holds a FAT boot sector.
+// The cluster count never exceeds what the kind can number.
 std::optional<FatBootParameters> ParseFatBootSector(ByteView sector);
+
+// Cuts the cluster count to what volumeBytes from the volume's start can hold
+// (a corrupt total-sectors field on a large disk would make the table ask for
+// gigabytes no such volume has). 0 leaves it as it is.
+void BoundFatByVolume(FatBootParameters& p, std::uint64_t volumeBytes);
 
 }  // namespace tarnwell

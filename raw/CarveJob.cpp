@@ -1,5 +1,7 @@
 #include "raw/CarveJob.h"
 
+#include <exception>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -242,7 +244,20 @@ void CarveJob::Wait() {
 void CarveJob::Launch(std::function<void()> work) {
     Wait();  // the previous worker has ended: busy_ was clear
     std::lock_guard lock(threadMutex_);
-    worker_ = std::thread(std::move(work));
+    // No exception leaves the worker: it ends this run with an error, never the program.
+    worker_ = std::thread([this, work = std::move(work)] {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            prompter_.Inform(std::string("The carve failed: ") + e.what() + ".");
+            control_.Reset();
+            busy_ = false;
+        } catch (...) {
+            prompter_.Inform("The carve failed: an unknown error.");
+            control_.Reset();
+            busy_ = false;
+        }
+    });
 }
 
 std::vector<CarvedItem> CarveJob::Items() const {

@@ -1,5 +1,7 @@
 #include "scan/ScanJob.h"
 
+#include <exception>
+
 #include "fs/ParserFactory.h"
 
 namespace tarnwell {
@@ -10,6 +12,19 @@ const char* const kDone = "Scanning processing done.Select save button to save t
 // A stopped scan must not read as a finished one: its rows are only part of the volume's.
 const char* const kStopped =
     "Scanning stopped before the end. Only what was found until then is listed; select save button to save it.";
+
+// What an exception that escaped a parser says, for the job's error outcome.
+std::string FailureText() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return "not enough memory";
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "an unknown error";
+    }
+}
 
 const char* ModeName(RecoveryMode mode) {
     switch (mode) {
@@ -75,13 +90,26 @@ bool ScanJob::Start() {
 }
 
 void ScanJob::RunScan() {
-    const bool ok = parser_->Scan(session_.recoveryMode);
+    // No exception leaves the worker: one from a parser (a damaged volume that
+    // asked for more than the machine has) is this scan's failure, never the
+    // end of the program.
+    bool ok = false;
+    std::string failure;
+    try {
+        ok = parser_->Scan(session_.recoveryMode);
+        if (ok) parser_->RecoverRecycleBinNames();
+    } catch (...) {
+        failure = FailureText();
+    }
     const bool stopped = control_.StopRequested() || parser_->stopFlag.load();
     ScanOutcome outcome;
-    if (!ok && row_.kind != ParserKind::HfsPlus) {
+    if (!failure.empty()) {
+        prompter_.Inform("The scan failed: " + failure + ". What it found is not shown.");
+        progress_.SetStatus("Work Aborted....");
+        outcome = ScanOutcome::Aborted;
+    } else if (!ok && row_.kind != ParserKind::HfsPlus) {
         outcome = ScanOutcome::Refused;  // the parser has given its message
     } else {
-        if (ok) parser_->RecoverRecycleBinNames();
         if (row_.kind == ParserKind::HfsPlus) {
             progress_.SetStatus(!ok ? "Work Aborted...." : stopped ? kStopped : "Work Done.");
         } else {
@@ -146,7 +174,15 @@ bool ScanJob::StartSave(SaveRequest request, std::function<void(const SaveReport
     if (request.sourcePath.empty()) request.sourcePath = session_.SourcePath();
     busy_ = true;
     Launch([this, request = std::move(request), done = std::move(done)] {
-        SaveReport report = RunSave(*parser_, request, prompter_, progress_);
+        SaveReport report;
+        try {
+            report = RunSave(*parser_, request, prompter_, progress_);
+        } catch (...) {
+            std::string failure = FailureText();
+            report.ran = true;
+            report.errors.push_back("the save failed: " + failure);
+            prompter_.Inform("The save failed: " + failure + ".");
+        }
         control_.Reset();
         parser_->stopFlag = false;
         busy_ = false;
@@ -166,7 +202,12 @@ bool ScanJob::StartSearch(std::string pattern, std::function<void(const SearchHi
             progress_.SetStatus("searched file " + std::to_string(hits));
             if (onHit) onHit(hit);
         };
-        SearchEnd end = SearchNames(*parser_, pattern, count, [this] { return control_.Checkpoint(); }, progress_);
+        SearchEnd end = SearchEnd::Stopped;
+        try {
+            end = SearchNames(*parser_, pattern, count, [this] { return control_.Checkpoint(); }, progress_);
+        } catch (...) {
+            prompter_.Inform("The search failed: " + FailureText() + ".");
+        }
         if (end == SearchEnd::InvalidPattern) {
             prompter_.Inform("such characters are not allowed for search.Try again with different pattern.");
         } else {
@@ -185,7 +226,12 @@ ExtractStatus ScanJob::SaveFile(RowId row, const std::string& outputFolder) {
     const bool tellPath = row_.kind == ParserKind::ExFat || row_.kind == ParserKind::Ext ||
                           row_.kind == ParserKind::HfsPlus;
     if (RefuseWhileBusy()) return ExtractStatus::WriteFailed;
-    return SaveOneFile(*parser_, row, outputFolder, session_.SourcePath(), prompter_, tellPath);
+    try {
+        return SaveOneFile(*parser_, row, outputFolder, session_.SourcePath(), prompter_, tellPath);
+    } catch (...) {
+        prompter_.Inform("The file could not be saved: " + FailureText() + ".");
+        return ExtractStatus::Failed;
+    }
 }
 
 }  // namespace tarnwell

@@ -29,7 +29,7 @@ enum class ScanOutcome {
     Refused,     // the parser did not accept the volume (it said why)
     Completed,
     Stopped,     // Stop was pressed; everything found so far is kept
-    Aborted,     // the HFS+ parse failed after it began
+    Aborted,     // the parse failed after it began (HFS+, or a parser's exception)
 };
 
 using ParserMaker = std::function<std::unique_ptr<FileSystemParser>(const std::string& name, ParserLinks links)>;

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "fs/DisplayText.h"
+#include "fs/SourceCopy.h"
 #include "fs/ext/ext2Class.h"
 
 namespace tarnwell {
@@ -12,17 +13,6 @@ using namespace ext;
 
 namespace {
 constexpr std::size_t kReadChunk = 1 << 20;  // large, yet the buffer stays in cache
-constexpr std::size_t kZeroChunk = 1 << 20;
-
-bool WriteZeros(FileSink& sink, std::uint64_t count) {
-    static const std::vector<std::uint8_t> zeros(kZeroChunk, 0);
-    while (count > 0) {
-        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, zeros.size()));
-        if (!sink.Write(zeros.data(), n)) return false;
-        count -= n;
-    }
-    return true;
-}
 
 std::string LocalText(const FileTime& t) {
     if (!t.valid) return {};
@@ -75,12 +65,16 @@ std::string ext2Class::FormatSize(RowId id) const {
 
 ExtractStatus ext2Class::ExtractData(RowId id, FileSink& sink) {
     unreadableBlocks_ = 0;
+    lastProblem_.clear();
     const ExtEntry* row = Row(id);
     if (row == nullptr || reader_ == nullptr || row->key == ExtEntry::kNoInode) return ExtractStatus::Failed;
     std::vector<std::uint8_t> raw;
-    if (!ReadInode(row->key + 1, raw)) return ExtractStatus::Failed;
+    if (!ReadInode(row->key + 1, raw)) {
+        lastProblem_ = "its inode could not be read";
+        return ExtractStatus::Failed;
+    }
     ByteView view(raw);
-    Inode n = DecodeInode(view);
+    Inode n = DecodeInode(view, sb_.LargeDirs());
     const std::uint64_t size = n.size;
 
     switch (n.Type()) {
@@ -97,49 +91,67 @@ ExtractStatus ext2Class::ExtractData(RowId id, FileSink& sink) {
         ByteView target = view.Sub(kBlockArea, static_cast<std::size_t>(size));
         return sink.Write(target.data(), target.size()) ? ExtractStatus::Ok : ExtractStatus::WriteFailed;
     }
+    // A size the file's block numbers cannot reach, or of a deleted inode, is
+    // not believed: no more is written than the volume holds.
+    const std::uint64_t bs = sb_.blockSize;
+    const bool believable = size <= MaxFileBytes(n, sb_.blockSize);
     if (n.flags & kFlagInline) {
         std::string data = InlineData(view, size);
         if (!sink.Write(data.data(), data.size())) return ExtractStatus::WriteFailed;
         if (data.size() == size) return ExtractStatus::Ok;
-        return WriteZeros(sink, size - data.size()) ? ExtractStatus::Partial : ExtractStatus::WriteFailed;
+        lastProblem_ = "its inline data holds " + std::to_string(data.size()) + " of its " + std::to_string(size) + " bytes";
+        const std::uint64_t length = TrustedLength(size, false, readable_);
+        if (length > data.size() && !sink.WriteHole(length - data.size())) return ExtractStatus::WriteFailed;
+        return ExtractStatus::Partial;
     }
 
     BlockMap map = MapBlocks(*reader_, sb_, view.Sub(kBlockArea, kBlockAreaSize), n.flags & kFlagExtents, size);
     if (map.runs.empty() && n.Deleted()) {
-        // Its map was cleared on deletion: there is nothing left to copy.
-        return WriteZeros(sink, size) ? ExtractStatus::Failed : ExtractStatus::WriteFailed;
+        // Its map was cleared on deletion: there is nothing left to copy, and
+        // a file of zeros would only look like one.
+        lastProblem_ = "its block map was cleared when it was deleted";
+        return ExtractStatus::Failed;
     }
+    const bool trusted = believable && !n.Deleted() && !map.damaged;
+    const std::uint64_t length = TrustedLength(size, trusted, readable_);
 
-    const std::uint64_t bs = sb_.blockSize;
     std::vector<std::uint8_t> buffer;
     std::uint64_t position = 0;  // bytes of the file written so far
-    bool damaged = map.damaged;
+    bool damaged = map.damaged || length < size;
     for (const Run& run : map.runs) {
+        if (run.logical > length / bs) break;
         std::uint64_t start = run.logical * bs;
-        if (start >= size) break;
-        if (!WriteZeros(sink, start - position)) return ExtractStatus::WriteFailed;
+        if (start >= length) break;
+        // Blocks the map does not name are a hole of the file.
+        if (!sink.WriteHole(start - position)) return ExtractStatus::WriteFailed;
         position = start;
-        std::uint64_t end = std::min(size, (run.logical + run.count) * bs);
+        std::uint64_t end = std::min(length, (run.logical + run.count) * bs);
         if (run.unwritten) {
-            if (!WriteZeros(sink, end - position)) return ExtractStatus::WriteFailed;
+            if (!sink.WriteHole(end - position)) return ExtractStatus::WriteFailed;
             position = end;
             continue;
         }
         while (position < end) {
-            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(end - position, kReadChunk));
-            buffer.resize(n);
+            if (StopRequested()) return ExtractStatus::Partial;
+            std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(end - position, kReadChunk));
             std::uint64_t volumeOffset = run.physical * bs + (position - start);
             std::uint64_t failedBefore = reader_->FailedSectors();
-            if (!reader_->ReadAt(static_cast<std::int64_t>(volumeOffset), buffer.data(), n)) {
+            CopyResult copied = CopyFromSource(*reader_, volumeOffset, chunk, buffer, sink);
+            if (!copied.written) return ExtractStatus::WriteFailed;
+            if (!copied.complete) {
                 damaged = true;
                 std::uint64_t sectors = reader_->FailedSectors() - failedBefore;
-                unreadableBlocks_ += sectors == 0 ? (n + bs - 1) / bs : (sectors * kSectorSize + bs - 1) / bs;
+                unreadableBlocks_ += sectors == 0 ? (chunk + bs - 1) / bs : (sectors * kSectorSize + bs - 1) / bs;
             }
-            if (!sink.Write(buffer.data(), n)) return ExtractStatus::WriteFailed;
-            position += n;
+            position += chunk;
         }
     }
-    if (!WriteZeros(sink, size - position)) return ExtractStatus::WriteFailed;
+    if (!sink.WriteHole(length - position)) return ExtractStatus::WriteFailed;
+    if (length < size)
+        lastProblem_ = "its size of " + std::to_string(size) + " bytes is more than the volume holds; " +
+                       std::to_string(length) + " were written";
+    else if (damaged && lastProblem_.empty())
+        lastProblem_ = map.damaged ? "its block map is damaged" : "some of its blocks could not be read";
     return damaged ? ExtractStatus::Partial : ExtractStatus::Ok;
 }
 

@@ -19,10 +19,11 @@ FileTime Time(ByteView raw, std::size_t at, std::size_t extraAt, bool hasExtra) 
 }
 }  // namespace
 
-Inode DecodeInode(ByteView raw) {
+Inode DecodeInode(ByteView raw, bool largeDirs) {
     Inode n;
     n.mode = raw.Le16(0);
-    n.size = raw.Le32(4) | (static_cast<std::uint64_t>(raw.Le32(108)) << 32);
+    n.size = raw.Le32(4);
+    if (n.Type() == kRegular || (n.Type() == kDir && largeDirs)) n.size |= static_cast<std::uint64_t>(raw.Le32(108)) << 32;
     n.dtime = raw.Le32(20);
     n.links = raw.Le16(26);
     n.sectors = raw.Le32(28) | (static_cast<std::uint64_t>(raw.Le16(116)) << 32);
@@ -38,6 +39,13 @@ Inode DecodeInode(ByteView raw) {
     n.accessed = Time(raw, 8, 140, covers(140));
     if (covers(144)) n.created = Time(raw, 144, 148, covers(148));
     return n;
+}
+
+std::uint64_t MaxFileBytes(const Inode& n, std::uint32_t blockSize) {
+    const std::uint64_t bs = blockSize;
+    if (n.flags & kFlagExtents) return (std::uint64_t{1} << 32) * bs;
+    const std::uint64_t p = bs / 4;
+    return (12 + p + p * p + p * p * p) * bs;
 }
 
 bool IsFastSymlink(const Inode& n, std::uint32_t blockSize) {

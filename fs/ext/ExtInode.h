@@ -37,8 +37,15 @@ struct Inode {
     bool Deleted() const { return links == 0 || dtime != 0; }
 };
 
-// Decodes the inode in raw (inodeSize bytes; 128 on revision 0).
-Inode DecodeInode(ByteView raw);
+// Decodes the inode in raw (inodeSize bytes; 128 on revision 0). The size's
+// high word (108) counts for regular files, and for folders on a volume with
+// large folders (largeDirs); for other kinds it is another field.
+Inode DecodeInode(ByteView raw, bool largeDirs = false);
+
+// The largest size a file of this inode can have: what its block numbers can
+// address (32-bit logical blocks in an extent tree; 12 direct and three
+// indirect levels in a block map). A larger size is corrupt.
+std::uint64_t MaxFileBytes(const Inode& inode, std::uint32_t blockSize);
 
 // Whether i_block holds the link target itself rather than block numbers.
 bool IsFastSymlink(const Inode& inode, std::uint32_t blockSize);

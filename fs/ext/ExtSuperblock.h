@@ -24,6 +24,7 @@ inline constexpr std::uint32_t kIncompatFileType = 0x0002;
 inline constexpr std::uint32_t kIncompatMetaBg = 0x0010;
 inline constexpr std::uint32_t kIncompatExtents = 0x0040;
 inline constexpr std::uint32_t kIncompat64Bit = 0x0080;
+inline constexpr std::uint32_t kIncompatLargeDir = 0x4000;
 inline constexpr std::uint32_t kIncompatInlineData = 0x8000;
 inline constexpr std::uint32_t kRoCompatSparseSuper = 0x0001;
 inline constexpr std::uint32_t kRoCompatGdtCsum = 0x0010;
@@ -50,6 +51,8 @@ struct Superblock {
     bool HasFileType() const { return featureIncompat & kIncompatFileType; }
     bool MetaBg() const { return featureIncompat & kIncompatMetaBg; }
     bool Is64Bit() const { return featureIncompat & kIncompat64Bit; }
+    // Whether a folder's size has a high word (i_size_high) too.
+    bool LargeDirs() const { return featureIncompat & kIncompatLargeDir; }
     // Whether bg_flags and bg_itable_unused can be trusted.
     bool HasGroupChecksums() const { return featureRoCompat & (kRoCompatGdtCsum | kRoCompatMetadataCsum); }
     std::uint64_t VolumeBytes() const { return blocksCount * blockSize; }

@@ -56,7 +56,7 @@ void ext2Class::WalkDirectories() {
 
 void ext2Class::WalkDirectory(std::uint32_t number, ByteView raw, std::vector<DirEntry>& scratch,
                               std::vector<std::uint8_t>& buffer) {
-    Inode dir = DecodeInode(raw);
+    Inode dir = DecodeInode(raw, sb_.LargeDirs());
     DirBlockOptions options;
     options.hasFileType = sb_.HasFileType();
     options.inodesCount = sb_.inodesCount;

@@ -129,7 +129,7 @@ void ext2Class::ParseInodeTable(std::uint64_t g) {
             if (raw.Le16(0) == 0) continue;
             InodeRecord rec;
             rec.number = static_cast<std::uint32_t>(first + done + i);
-            Inode inode = DecodeInode(raw);
+            Inode inode = DecodeInode(raw, sb_.LargeDirs());
             rec.Keep(inode);
             bool blocks = false;
             for (std::size_t b = 0; b < kBlockAreaSize && !blocks; b += 4) blocks = raw.Le32(kBlockArea + b) != 0;

@@ -59,6 +59,7 @@ public:
     std::uint64_t superblockOffset() const { return superblockOffset_; }
     // Blocks that could not be read by the last ExtractData (written as zeros).
     std::uint64_t UnreadableBlocks() const { return unreadableBlocks_; }
+    const std::string& LastProblem() const override { return lastProblem_; }
 
 private:
     // What is kept of an inode in use between the scan and extraction: its
@@ -118,6 +119,7 @@ private:
     std::size_t nameRoom_ = 0;  // bytes left in the last buffer
     char* nameNext_ = nullptr;
     std::uint64_t unreadableBlocks_ = 0;
+    std::string lastProblem_;
 };
 
 }  // namespace tarnwell

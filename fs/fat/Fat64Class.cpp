@@ -1,5 +1,7 @@
 #include "fs/fat/Fat64Class.h"
 
+#include "fs/SourceCopy.h"
+
 #include <algorithm>
 #include <cctype>
 #include <set>
@@ -286,19 +288,23 @@ ExtractStatus Fat64Class::ExtractData(RowId row, FileSink& sink) {
     if (row >= entries_.size() || entries_[row].Folder()) return ExtractStatus::Failed;
     const ExFatEntry& e = entries_[row];
     const std::uint64_t failedBefore = links_.reader->FailedSectors();
+    // Every byte of the data length has a cluster, so a length past the
+    // volume is damage: no more than the volume holds is written.
+    const std::uint64_t length = TrustedLength(e.dataLength, false, VolumeBytes());
     // Past the valid data length the file holds zeros, whatever the clusters say.
-    const std::uint64_t valid = std::min(e.validDataLength, e.dataLength);
-    bool complete = true;
+    const std::uint64_t valid = std::min(e.validDataLength, length);
+    bool complete = length == e.dataLength;
     std::vector<Run> runs = ClusterRuns(e.firstCluster, valid, e.Contiguous(), e.Deleted(), complete);
     std::vector<std::uint8_t> chunk;
     std::uint64_t written = 0;
     for (const Run& r : runs) {
         std::uint64_t offset = ClusterOffset(r.first), left = std::min(r.count * clusterSize_, valid - written);
         while (left > 0) {
+            if (StopRequested()) return ExtractStatus::Partial;
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadChunk));
-            chunk.resize(n);
-            links_.reader->ReadAt(static_cast<std::int64_t>(offset), chunk.data(), n);
-            if (!sink.Write(chunk.data(), n)) return ExtractStatus::WriteFailed;
+            CopyResult copied = CopyFromSource(*links_.reader, offset, n, chunk, sink);
+            if (!copied.written) return ExtractStatus::WriteFailed;
+            if (!copied.complete) complete = false;
             offset += n;
             left -= n;
             written += n;
@@ -306,14 +312,7 @@ ExtractStatus Fat64Class::ExtractData(RowId row, FileSink& sink) {
         if (written >= valid) break;
     }
     if (written < valid) complete = false;
-    if (written == valid) {
-        chunk.assign(std::min<std::uint64_t>(kReadChunk, e.dataLength - valid), 0);
-        for (std::uint64_t left = e.dataLength - valid; left > 0;) {
-            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-            if (!sink.Write(chunk.data(), n)) return ExtractStatus::WriteFailed;
-            left -= n;
-        }
-    }
+    if (written == valid && !sink.WriteHole(length - valid)) return ExtractStatus::WriteFailed;
     if (e.dataLength > 0 && written == 0 && !complete) return ExtractStatus::Failed;
     return complete && links_.reader->FailedSectors() == failedBefore ? ExtractStatus::Ok : ExtractStatus::Partial;
 }

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <map>
 
+#include "fs/SourceCopy.h"
 #include "fs/fat/FatParser.h"
 #include "fs/RecycleIndex.h"
 
@@ -100,9 +101,9 @@ ExtractStatus FatParser::ExtractData(RowId row, FileSink& sink) {
         std::uint64_t offset = ClusterOffset(run.first);
         for (std::uint64_t done = 0; done < runBytes && remaining > 0;) {
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({kReadChunk, runBytes - done, remaining}));
-            if (io_.size() < n) io_.resize(std::min<std::size_t>(kReadChunk, std::max<std::size_t>(n, io_.size() * 2)));
-            if (!links_.reader->ReadAt(static_cast<std::int64_t>(offset + done), io_.data(), n)) partial = true;
-            if (!sink.Write(io_.data(), n)) return ExtractStatus::WriteFailed;
+            CopyResult copied = CopyFromSource(*links_.reader, offset + done, n, io_, sink);
+            if (!copied.written) return ExtractStatus::WriteFailed;
+            if (!copied.complete) partial = true;
             done += n;
             remaining -= n;
         }

@@ -58,6 +58,10 @@ bool FatParser::ReadBootSector() {
     auto p = ParseFatBootSector(bootSector_);
     if (!p || !AcceptsKind(p->kind)) return false;
     boot_ = *p;
+    // No cluster lies past the end of the source, whatever the boot sector says.
+    const std::uint64_t length = links_.reader->fileLength();
+    const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(links_.reader->baseOffset(), 0));
+    if (length > base) BoundFatByVolume(boot_, length - base);
     clusterSize_ = boot_.ClusterSize();
     ByteView b(bootSector_);
     activeFat_ = 0;

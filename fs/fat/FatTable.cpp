@@ -6,7 +6,7 @@
 namespace tarnwell {
 
 namespace {
-constexpr std::size_t kChunk = 4u << 20;  // bytes per read of the table
+constexpr std::size_t kChunk = 12u << 20;  // bytes per read of the table: whole entries of 12, 16 and 32 bits
 
 unsigned BitsOf(FatKind kind) { return kind == FatKind::Fat12 ? 12 : kind == FatKind::Fat16 ? 16 : 32; }
 
@@ -48,38 +48,47 @@ bool FatTable::Load(readWriteInterface& reader, const FatBootParameters& p, unsi
     }
     if (needBytes == 0) return false;
 
-    std::vector<std::uint8_t> raw(needBytes);
+    // Read and decoded a piece at a time, so that the largest table FAT32 can
+    // have (a GiB of entries) never needs its raw bytes beside it.
+    std::uint64_t count = std::min<std::uint64_t>(wanted, needBytes * 8 / bits);
+    entries_.resize(static_cast<std::size_t>(count));
+    std::vector<std::uint8_t> raw;
     std::vector<std::uint8_t> other;
     for (std::uint64_t at = 0; at < needBytes; at += kChunk) {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, needBytes - at));
-        std::uint8_t* dst = raw.data() + at;
-        if (reader.ReadAt(static_cast<std::int64_t>(offset + at), dst, n)) continue;
-        complete_ = false;
-        if (!hasMirror) continue;
-        // Sectors of this copy that could not be read come back as zeros; take
-        // those from the other copy.
-        other.resize(n);
-        reader.ReadAt(static_cast<std::int64_t>(mirror + at), other.data(), n);
-        for (std::size_t s = 0; s < n; s += kSectorSize) {
-            std::size_t len = std::min(kSectorSize, n - s);
-            if (AllZero(dst + s, len)) std::memcpy(dst + s, other.data() + s, len);
+        raw.resize(n);
+        std::uint8_t* dst = raw.data();
+        if (!reader.ReadAt(static_cast<std::int64_t>(offset + at), dst, n)) {
+            complete_ = false;
+            if (hasMirror) {
+                // Sectors of this copy that could not be read come back as zeros;
+                // take those from the other copy.
+                other.resize(n);
+                reader.ReadAt(static_cast<std::int64_t>(mirror + at), other.data(), n);
+                for (std::size_t s = 0; s < n; s += kSectorSize) {
+                    std::size_t len = std::min(kSectorSize, n - s);
+                    if (AllZero(dst + s, len)) std::memcpy(dst + s, other.data() + s, len);
+                }
+            }
         }
-    }
-
-    std::uint64_t count = std::min<std::uint64_t>(wanted, needBytes * 8 / bits);
-    entries_.resize(static_cast<std::size_t>(count));
-    ByteView v(raw);
-    for (std::uint64_t c = 0; c < count; ++c) {
-        std::uint32_t value;
-        if (bits == 12) {
-            std::uint16_t pair = v.Le16(static_cast<std::size_t>(c + c / 2));
-            value = (c & 1) ? pair >> 4 : pair & 0x0FFF;
-        } else if (bits == 16) {
-            value = v.Le16(static_cast<std::size_t>(c * 2));
-        } else {
-            value = v.Le32(static_cast<std::size_t>(c * 4)) & 0x0FFFFFFF;
+        // kChunk holds whole entries of every width, so a piece starts at an
+        // entry (an even one for FAT12).
+        ByteView v(raw);
+        const std::uint64_t first = at * 8 / bits;
+        const std::uint64_t last = std::min<std::uint64_t>(count, (at + n) * 8 / bits);
+        for (std::uint64_t c = first; c < last; ++c) {
+            const std::uint64_t k = c - first;
+            std::uint32_t value;
+            if (bits == 12) {
+                std::uint16_t pair = v.Le16(static_cast<std::size_t>(k + k / 2));
+                value = (k & 1) ? pair >> 4 : pair & 0x0FFF;
+            } else if (bits == 16) {
+                value = v.Le16(static_cast<std::size_t>(k * 2));
+            } else {
+                value = v.Le32(static_cast<std::size_t>(k * 4)) & 0x0FFFFFFF;
+            }
+            entries_[static_cast<std::size_t>(c)] = value;
         }
-        entries_[static_cast<std::size_t>(c)] = value;
     }
     limit_ = static_cast<std::uint32_t>(count);
     return true;

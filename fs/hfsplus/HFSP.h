@@ -83,7 +83,7 @@ public:
     const HfsVolumeHeader& VolumeHeader() const { return volumeHeader; }
     std::uint64_t OrphanKey() const { return orphanKey; }
     // Why the last extraction did not give every byte, or empty.
-    const std::string& LastProblem() const { return lastProblem_; }
+    const std::string& LastProblem() const override { return lastProblem_; }
 
     std::vector<NodeInfo> catalogNodes;
     std::vector<NodeInfo> extentsNodes;

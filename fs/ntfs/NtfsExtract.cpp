@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "fs/SourceCopy.h"
 #include "fs/TextEncoding.h"
 #include "fs/ntfs/Lznt1.h"
 #include "fs/RecycleIndex.h"
@@ -21,16 +22,7 @@ namespace {
 constexpr std::size_t kReadPiece = 8u << 20;
 constexpr std::size_t kMaxAttributeList = 4u << 20;
 constexpr std::size_t kMaxCompressionBlock = 16u << 20;
-
-bool WriteZeros(FileSink& sink, std::uint64_t count) {
-    static const std::vector<std::uint8_t> zeros(1u << 16);
-    while (count > 0) {
-        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, zeros.size()));
-        if (!sink.Write(zeros.data(), n)) return false;
-        count -= n;
-    }
-    return true;
-}
+constexpr std::uint16_t kMaxCompressionUnit = 16;
 
 class MemorySink final : public FileSink {
 public:
@@ -189,43 +181,54 @@ bool ntfs::LoadDataStream(RowId row, DataStream& stream, std::string& problem) c
 }
 
 // Uncompressed data: whole runs in large reads, sparse runs and everything
-// past the initialized size as zeros.
+// past the initialized size as holes. What the runs do not cover, or cover
+// outside the volume, could not be had: unreadable, and for a damaged list no
+// more of it than the volume holds.
 ExtractStatus ntfs::WritePlain(const DataStream& s, FileSink& sink) const {
     bool partial = s.damaged;
     std::vector<std::uint8_t> buffer;
     std::uint64_t pos = 0;
-    const std::uint64_t size = s.realSize;
+    std::uint64_t size = s.realSize;
     const std::uint64_t initialized = std::min(s.initializedSize, size);
+    auto lost = [&](std::uint64_t upTo) {  // [pos, upTo) could not be had
+        partial = true;
+        upTo = std::min(upTo, std::max(pos, TrustedLength(size, false, volumeSize)));
+        if (upTo <= pos) return true;
+        bool ok = sink.WriteUnreadable(upTo - pos);
+        pos = upTo;
+        return ok;
+    };
     for (const ClusterRun& run : s.runs.Runs()) {
         if (pos >= size) break;
+        if (run.vcn > size / clusterSize) break;
         std::uint64_t runStart = run.vcn * clusterSize;
         if (runStart >= size) break;
-        if (runStart > pos) {  // a hole in the run list: the data is lost
-            if (runStart - pos > std::max<std::uint64_t>(volumeSize, clusterSize)) return ExtractStatus::Partial;
-            if (!WriteZeros(sink, runStart - pos)) return ExtractStatus::WriteFailed;
-            partial = true;
-            pos = runStart;
+        if (runStart > pos) {  // a gap in the run list: that data is lost
+            if (!lost(runStart)) return ExtractStatus::WriteFailed;
+            if (pos < runStart) break;  // cut at the volume's size
         }
         if (!run.sparse && static_cast<std::uint64_t>(run.lcn) + run.length > VolumeClusters()) {
-            partial = true;  // a run beyond the volume's end: the list is garbage from here on
-            break;
+            break;  // a run beyond the volume's end: the list is garbage from here on
         }
         std::uint64_t end = std::min(size, runStart + run.length * clusterSize);
         while (pos < end) {
             if (StopRequested()) return ExtractStatus::Partial;
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(end - pos, kReadPiece));
             if (run.sparse || pos >= initialized) {
-                if (!WriteZeros(sink, n)) return ExtractStatus::WriteFailed;
+                if (!sink.WriteHole(n)) return ExtractStatus::WriteFailed;
             } else {
-                buffer.resize(n);
-                if (!ReadRange(s.runs, pos, n, buffer.data())) partial = true;
-                if (pos + n > initialized) std::memset(buffer.data() + (initialized - pos), 0, pos + n - initialized);
-                if (!sink.Write(buffer.data(), n)) return ExtractStatus::WriteFailed;
+                std::size_t data = static_cast<std::size_t>(std::min<std::uint64_t>(n, initialized - pos));
+                std::uint64_t at = static_cast<std::uint64_t>(run.lcn) * clusterSize + (pos - runStart);
+                CopyResult copied = CopyFromSource(*links_.reader, at, data, buffer, sink);
+                if (!copied.written) return ExtractStatus::WriteFailed;
+                if (!copied.complete) partial = true;
+                if (data < n && !sink.WriteHole(n - data)) return ExtractStatus::WriteFailed;
             }
             pos += n;
         }
     }
-    if (pos < size) partial = true;  // the runs end before the file: what they cover is all there is
+    // The runs end before the file (or went outside the volume).
+    if (pos < size && !lost(size)) return ExtractStatus::WriteFailed;
     return partial ? ExtractStatus::Partial : ExtractStatus::Ok;
 }
 
@@ -234,9 +237,17 @@ ExtractStatus ntfs::WritePlain(const DataStream& s, FileSink& sink) const {
 // other block is LZNT1 in its allocated clusters. The last block, partial or
 // not, is decoded too, and the output is cut at the real size.
 ExtractStatus ntfs::WriteCompressed(const DataStream& s, FileSink& sink) const {
+    // NTFS writes 4 (16 clusters); the format allows no unit past 2^16
+    // clusters, and none is decoded past 16 MiB. Any other value is damage:
+    // the file cannot be decoded, and is read as unreadable.
+    if (s.compressionUnit > kMaxCompressionUnit ||
+        (clusterSize << s.compressionUnit) > kMaxCompressionBlock) {
+        lastProblem_ = "its compression unit of " + std::to_string(s.compressionUnit) + " is not one NTFS writes";
+        return sink.WriteUnreadable(TrustedLength(s.realSize, false, volumeSize)) ? ExtractStatus::Failed
+                                                                                  : ExtractStatus::WriteFailed;
+    }
     const std::uint64_t blockClusters = 1ULL << s.compressionUnit;
     const std::uint64_t blockBytes = blockClusters * clusterSize;
-    if (blockBytes > kMaxCompressionBlock) return ExtractStatus::Failed;
     // Blocks up to the first run beyond the volume's end, which makes the rest garbage.
     std::uint64_t covered = 0;
     for (const ClusterRun& r : s.runs.Runs()) {
@@ -264,7 +275,7 @@ ExtractStatus ntfs::WriteCompressed(const DataStream& s, FileSink& sink) const {
         }
         std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, size - pos));
         if (allocated == 0) {
-            if (!WriteZeros(sink, length)) return ExtractStatus::WriteFailed;
+            if (!sink.WriteHole(length)) return ExtractStatus::WriteFailed;
             continue;
         }
         if (allocated == blockClusters) {
@@ -278,10 +289,14 @@ ExtractStatus ntfs::WriteCompressed(const DataStream& s, FileSink& sink) const {
         }
         if (!sink.Write(output.data(), length)) return ExtractStatus::WriteFailed;
     }
+    // Blocks past a run outside the volume could not be had.
+    const std::uint64_t wanted = TrustedLength(s.realSize, false, volumeSize);
+    if (wanted > size && !sink.WriteUnreadable(wanted - size)) return ExtractStatus::WriteFailed;
     return partial ? ExtractStatus::Partial : ExtractStatus::Ok;
 }
 
 ExtractStatus ntfs::ExtractData(RowId row, FileSink& sink) {
+    lastProblem_.clear();
     if (row >= entries.size() || row == orphanIndex || entries[row].signature != 0x454C4946) return ExtractStatus::Failed;
     const NtfsEntry& e = entries[row];
     if (e.kind == 'D') {

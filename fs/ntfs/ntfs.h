@@ -70,6 +70,7 @@ public:
     DetailTexts FormatTimes(RowId row) const override;
     std::string FormatSize(RowId row) const override;
     ExtractStatus ExtractData(RowId row, FileSink& sink) override;
+    const std::string& LastProblem() const override { return lastProblem_; }
     OutputTimes TimesOf(RowId row) const override;
 
     // Searches the volume for the MFT's own record ($MFT, recognised by the
@@ -159,6 +160,7 @@ private:
         std::uint16_t baseSequence;
     };
     std::vector<PendingExtension> pendingExtensions;
+    mutable std::string lastProblem_;  // of the last extraction
 };
 
 }  // namespace tarnwell

@@ -1,10 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
+#include "app/Prompter.h"
+#include "device/FileReadSeek.h"
+#include "fs/ParserFactory.h"
+#include "fs/fat/FatParser.h"
 #include "partition/FatBootSector.h"
+#include "support/TempDir.h"
 
 namespace tarnwell {
 namespace {
@@ -115,6 +127,96 @@ TEST(FatBootSector, RefusesImplausibleParameters) {
     fat32WithRoot.rootEntries = 512;
     fat32WithRoot.sectorsPerCluster = 64;
     EXPECT_FALSE(ParseFatBootSector(fat32WithRoot.Sector())) << "a fixed root region needs the 16-bit FAT size";
+}
+
+// A boot sector of a FAT32 whose total-sectors field claims 2 TiB and whose FAT
+// claims 8 GiB: what a corrupt boot sector at the start of a large disk gives.
+Bpb CorruptLargeFat32() {
+    Bpb b = Fat32Bpb();
+    b.total32 = 0xFFFFFFFF;
+    b.fat32Size = 0x01000000;
+    return b;
+}
+
+TEST(FatBootSector, ClusterCountStaysWithinTheFormatAndTheVolume) {
+    struct Case {
+        const char* what;
+        Bpb bpb;
+        std::uint64_t volumeBytes;  // 0: no volume bound
+        std::uint64_t clusters;
+    };
+    Bpb oneSectorClusters = CorruptLargeFat32();
+    oneSectorClusters.sectorsPerCluster = 1;
+    const std::uint64_t stickData = 4194304 - (32 + 2 * 4088);
+    const std::uint64_t largeData = (std::uint64_t{32} << 30) / 512 - (32 + 2 * 0x01000000);
+    const Case cases[] = {
+        {"more clusters than FAT32 numbers", oneSectorClusters, 0, kMaxFat32Clusters},
+        {"a stick, volume as large", Fat32Bpb(), std::uint64_t{4194304} * 512, stickData / 8},
+        {"a stick, its volume larger", Fat32Bpb(), std::uint64_t{1} << 40, stickData / 8},
+        {"a stick cut short by half", Fat32Bpb(), std::uint64_t{2097152} * 512, (2097152 - (32 + 2 * 4088)) / 8},
+        {"a source ending inside the FAT", Fat32Bpb(), 4096 * 512, 0},
+        {"2 TiB claimed on 32 GiB", CorruptLargeFat32(), std::uint64_t{32} << 30, largeData / 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto p = ParseFatBootSector(c.bpb.Sector());
+        ASSERT_TRUE(p.has_value());
+        BoundFatByVolume(*p, c.volumeBytes);
+        EXPECT_EQ(p->clusterCount, c.clusters);
+    }
+}
+
+// The corrupt boot sector on a 32 GiB sparse image (no real bytes): the scan
+// reads a table sized by the image, not the 2 GiB of entries the boot sector
+// asks for. Run in a child with little address space, so that asking for the
+// boot sector's size ends the child rather than the machine's memory.
+TEST(FatBootSector, ACorruptTableSizeOnALargeSparseImageAsksOnlyForWhatTheImageHolds) {
+    test::TempDir dir;
+    std::string image = (dir / "large.img").string();
+    {
+        int fd = ::open(image.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        auto sector = CorruptLargeFat32().Sector();
+        ASSERT_EQ(::pwrite(fd, sector.data(), sector.size(), 0), 512);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(std::uint64_t{32} << 30)), 0) << "no sparse files here";
+        ::close(fd);
+    }
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit as{std::uint64_t{1} << 30, std::uint64_t{1} << 30};
+        ::setrlimit(RLIMIT_AS, &as);
+        FileReadSeek reader;
+        if (!reader.Open(image)) _exit(3);
+        SilentPrompter quiet;
+        ParserLinks links;
+        links.reader = &reader;
+        links.prompter = &quiet;
+        links.volume.fileSystem = "FAT32";
+        links.volume.sectorCount = reader.deviceSectorCount();
+        try {
+            auto parser = MakeParser("FAT32", links);
+            if (!parser) _exit(4);
+            parser->Scan(RecoveryMode::Standard);
+            auto* fat = dynamic_cast<FatParser*>(parser.get());
+            const std::uint64_t fits = ((std::uint64_t{32} << 30) / 512 - (32 + 2 * 0x01000000)) / 8;
+            _exit(fat != nullptr && fat->Table().ClusterCount() <= fits ? 0 : 5);
+        } catch (...) {
+            _exit(6);  // the table asked for more than the image holds
+        }
+    }
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            FAIL() << "the scan did not end within 120 s";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_FALSE(WIFSIGNALED(status)) << "the scan was ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "6: the scan ran out of memory; 5: the table is larger than the image";
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ TEST_F(HandMadeVolume, ExtractionOfDamagedAndResidentRecords) {
     auto v = Scan(f);
     test::TempDir out;
     ExtractStatus status;
-    EXPECT_EQ(test::ReadWhole(test::ExtractTo(*v->parser, At(*v, "far.bin"), out, &status)), "");
+    EXPECT_EQ(test::ReadWhole(test::ExtractTo(*v->parser, At(*v, "far.bin"), out, &status)), std::string(8192, '\0'))
+        << "runs beyond the volume end are not read: zeros in their place";
     EXPECT_EQ(status, ExtractStatus::Partial) << "runs beyond the volume end are reported, not read";
     test::ExtractTo(*v->parser, At(*v, "huge.bin"), out, &status);
     EXPECT_EQ(status, ExtractStatus::Partial);
@@ -107,6 +108,74 @@ TEST_F(HandMadeVolume, ExtractionOfDamagedAndResidentRecords) {
     test::ExtractTo(*v->parser, At(*v, "torn.txt"), out, &status);
     EXPECT_EQ(status, ExtractStatus::Partial) << "data from a torn record may be stale";
     EXPECT_EQ(test::ReadWhole(test::ExtractTo(*v->parser, At(*v, "ORPHAN_ENTRY/self.txt"), out)), "me");
+}
+
+// Counts what a sink is given, data, holes and unreadable runs apart.
+class CountingSink final : public FileSink {
+public:
+    bool Write(const void*, std::size_t size) override {
+        data += size;
+        return data <= (64u << 20);  // more than any of these volumes holds
+    }
+    bool WriteHole(std::uint64_t size) override {
+        holes += size;
+        return true;
+    }
+    std::uint64_t data = 0, holes = 0;
+};
+
+// Every byte that could not be had is counted as unreadable: runs outside the
+// volume, a run list that ends before the file; sparse runs are holes, not lost.
+TEST_F(HandMadeVolume, BytesThatCouldNotBeHadAreCountedAndSparseRunsAreHoles) {
+    auto v = Scan(f);
+    const std::uint64_t volume = (f.bytes().size() / 512 - 1) * 512;  // as the boot sector counts it
+    struct Case {
+        const char* path;
+        ExtractStatus status;
+        std::uint64_t data, holes, unreadable;
+    };
+    const Case cases[] = {
+        {"far.bin", ExtractStatus::Partial, 0, 0, 8192},
+        {"huge.bin", ExtractStatus::Partial, 0, 0, volume},  // 2^52 bytes claimed: the volume's worth
+        {"holes.bin", ExtractStatus::Ok, 2 * 4096 - 100, 8192, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        CountingSink sink;
+        EXPECT_EQ(v->parser->ExtractData(At(*v, c.path), sink), c.status);
+        EXPECT_EQ(sink.data, c.data);
+        EXPECT_EQ(sink.holes - sink.UnreadableBytes(), c.holes);
+        EXPECT_EQ(sink.UnreadableBytes(), c.unreadable);
+    }
+}
+
+// A compression unit NTFS cannot have: a shift of 64 or more is no number, and
+// from 52 on the block size wraps to nothing. Such a file is read as
+// unreadable, at once, and says why.
+TEST(HandMadeRecord, CompressionUnitsNtfsCannotHaveAreUnreadable) {
+    NtfsFixture f;
+    const std::uint16_t units[] = {17, 20, 52, 60, 63, 64, 200, 0xFFFF};
+    std::uint32_t record = 16;
+    for (std::uint16_t unit : units) {
+        f.PutCluster(40 + record, std::string(4096, 'c'));
+        f.Put(Record(record, 1, 0x1)
+                  .StandardInformation()
+                  .FileName(5, 5, "unit" + std::to_string(unit) + ".bin")
+                  .NonResidentData({{1, 40 + record}}, 3000, 0x0001, unit));
+        ++record;
+    }
+    auto v = Scan(f);
+    for (std::uint16_t unit : units) {
+        SCOPED_TRACE(unit);
+        RowId row = At(*v, "unit" + std::to_string(unit) + ".bin");
+        ASSERT_NE(row, kNoRow);
+        CountingSink sink;
+        EXPECT_EQ(v->parser->ExtractData(row, sink), ExtractStatus::Failed);
+        EXPECT_EQ(sink.data, 0u);
+        EXPECT_EQ(sink.UnreadableBytes(), 3000u);
+        EXPECT_NE(v->parser->LastProblem().find("compression unit of " + std::to_string(unit)), std::string::npos)
+            << v->parser->LastProblem();
+    }
 }
 
 TEST(HandMadeRecord, MftWithZeroedRecordAndMirror) {

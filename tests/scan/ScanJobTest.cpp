@@ -3,6 +3,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "device/MemoryReader.h"
@@ -130,6 +132,81 @@ TEST_F(ScanJobTest, CompletionStepsRunOnce) {
     EXPECT_EQ(fake->recyclePasses.load(), 1);
     EXPECT_FALSE(job->WorkerBusy());
     EXPECT_EQ(job->Parser()->RowCount(), 10u);
+}
+
+// A parser that throws where it is told to, as one over a damaged volume might
+// when a size taken from disk asks for more memory than there is.
+class ThrowingParser final : public test::FakeParser {
+public:
+    enum class Where { Scan, Recycle, Extract };
+    ThrowingParser(ParserLinks links, Where where, std::function<void()> raise)
+        : FakeParser(std::move(links)), where_(where), raise_(std::move(raise)) {}
+    bool Scan(RecoveryMode mode) override {
+        if (where_ == Where::Scan) raise_();
+        return FakeParser::Scan(mode);
+    }
+    void RecoverRecycleBinNames() override {
+        if (where_ == Where::Recycle) raise_();
+    }
+    ExtractStatus ExtractData(RowId row, FileSink& sink) override {
+        if (where_ == Where::Extract) raise_();
+        return FakeParser::ExtractData(row, sink);
+    }
+
+private:
+    Where where_;
+    std::function<void()> raise_;
+};
+
+TEST_F(ScanJobTest, AnExceptionInAJobIsItsErrorOutcome) {
+    using Where = ThrowingParser::Where;
+    struct Case {
+        const char* what;
+        Where where;
+        std::function<void()> raise;
+        const char* told;  // the start of what the user is told
+    };
+    const Case cases[] = {
+        {"scan out of memory", Where::Scan, [] { throw std::bad_alloc(); }, "The scan failed: not enough memory"},
+        {"scan error", Where::Scan, [] { throw std::runtime_error("bad table"); }, "The scan failed: bad table"},
+        {"completion step", Where::Recycle, [] { throw std::length_error("vector"); }, "The scan failed: vector"},
+        {"not an exception class", Where::Scan, [] { throw 7; }, "The scan failed: an unknown error"},
+        {"save", Where::Extract, [] { throw std::bad_alloc(); }, "The save failed: not enough memory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        prompter.informed.clear();
+        test::TempDir out;
+        auto job = std::make_unique<ScanJob>(session, progress, prompter);
+        job->SetParserMaker([&](const std::string&, ParserLinks links) {
+            auto p = std::make_unique<ThrowingParser>(std::move(links), c.where, c.raise);
+            plan(*p);
+            return p;
+        });
+        std::atomic<int> finished{0};
+        job->onScanFinished = [&](ScanOutcome) { ++finished; };
+        ASSERT_TRUE(job->Start());
+        job->Wait();
+        EXPECT_EQ(finished.load(), 1);
+        EXPECT_FALSE(job->WorkerBusy());
+        if (c.where != Where::Extract) {
+            EXPECT_EQ(job->Outcome(), ScanOutcome::Aborted);
+        } else {
+            ASSERT_EQ(job->Outcome(), ScanOutcome::Completed);
+            SaveRequest request;
+            request.outputFolder = out.path().string();
+            request.folder = 1;  // DCIM
+            std::optional<SaveReport> report;
+            ASSERT_TRUE(job->StartSave(request, [&](const SaveReport& r) { report = r; }));
+            job->Wait();
+            ASSERT_TRUE(report.has_value()) << "the save's report was never given";
+            EXPECT_FALSE(report->errors.empty());
+            EXPECT_FALSE(job->WorkerBusy());
+        }
+        bool told = std::any_of(prompter.informed.begin(), prompter.informed.end(),
+                                [&](const std::string& t) { return t.rfind(c.told, 0) == 0; });
+        EXPECT_TRUE(told) << "expected a message starting \"" << c.told << "\"";
+    }
 }
 
 TEST_F(ScanJobTest, ARefusedVolumeOnlyClearsTheFlags) {
