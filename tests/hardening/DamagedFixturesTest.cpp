@@ -18,6 +18,7 @@
 #include "device/FileReadSeek.h"
 #include "fs/ParserFactory.h"
 #include "partition/BootSectors.h"
+#include "hardening/FixtureManifest.h"
 #include "support/GzipImage.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -31,34 +32,9 @@ constexpr std::uint64_t kMaxRawBytes = 1ull << 30;     // sparse images beyond a
 constexpr std::uint64_t kMaxDeepBytes = 64ull << 20;   // deep scans read the whole volume
 constexpr int kSecondsPerRun = 120;                    // generous: the sanitizer build is slow
 
-struct Fixture {
-    std::string image;    // relative to the fixtures folder
-    std::string packing;  // gzip, xz, bzip2, tar.xz
-    std::uint64_t rawBytes = 0;
-    std::string tskKind;
-};
+using Fixture = test::PublicFixture;
 
-std::vector<Fixture> FixtureList() {
-    std::vector<Fixture> list;
-    std::string root = test::FixturesRoot();
-    if (root.empty()) return list;
-    std::ifstream in(root + "/MANIFEST.tsv");
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
-        if (f.size() < 7 || f[0].empty() || f[0][0] == '#') continue;
-        std::uint64_t raw = 0;
-        try {
-            raw = std::stoull(f[4]);
-        } catch (...) {
-            continue;
-        }
-        if (raw > kMaxRawBytes) continue;
-        list.push_back({f[0], f[3].rfind("tar", 0) == 0 ? "tar.xz" : f[3], raw, f[6]});
-    }
-    return list;
-}
+std::vector<Fixture> FixtureList() { return test::PublicFixtures(test::FixturesRoot(), kMaxRawBytes); }
 
 // Unpacks the image into dir; the raw image's path, or empty.
 std::string Unpack(const Fixture& fx, const test::TempDir& dir) {

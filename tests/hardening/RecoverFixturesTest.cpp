@@ -23,6 +23,7 @@
 #include <sstream>
 #include <thread>
 
+#include "hardening/FixtureManifest.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -37,31 +38,7 @@ constexpr int kParallelRuns = 2;
 constexpr std::size_t kMaxVolumesPerImage = 8;
 constexpr std::uint64_t kMaxLegitimateClash = 8;
 
-struct Fixture {
-    std::string image;  // relative to the fixtures folder
-    std::string packing;
-    std::uint64_t rawBytes = 0;
-};
-
-std::vector<Fixture> FixtureList(const std::string& root) {
-    std::vector<Fixture> list;
-    std::ifstream in(root + "/MANIFEST.tsv");
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
-        if (f.size() < 5 || f[0].empty() || f[0][0] == '#') continue;
-        std::uint64_t raw = 0;
-        try {
-            raw = std::stoull(f[4]);
-        } catch (...) {
-            continue;
-        }
-        if (raw > kMaxRawBytes) continue;
-        list.push_back({f[0], f[3].rfind("tar", 0) == 0 ? "tar.xz" : f[3], raw});
-    }
-    return list;
-}
+using Fixture = test::PublicFixture;
 
 std::string Quote(const std::string& s) {
     std::string q = "'";
@@ -213,7 +190,7 @@ std::vector<std::string> RecoverImage(const std::string& root, const Fixture& fx
 TEST(RecoverFixtures, EveryImageRecoversInTimeWithinItsOwnSize) {
     const std::string root = test::FixturesRoot();
     if (root.empty()) GTEST_SKIP() << "no ../shared/fixtures";
-    const std::vector<Fixture> list = FixtureList(root);
+    const std::vector<Fixture> list = test::PublicFixtures(root, kMaxRawBytes);
     if (list.empty()) GTEST_SKIP() << "no images listed in MANIFEST.tsv";
 
     std::mutex lock;
