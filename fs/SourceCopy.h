@@ -1,8 +1,7 @@
 #pragma once
-// Copying a file's bytes from the source into a sink, with the bytes the
-// source does not have (past its end, also when it shrank during the run)
-// given to the sink as unreadable, so that they are counted. Sectors the
-// device refused come back as zeros in place; the reader counts those.
+// Copying a file's bytes from the source into a sink. What the source does
+// not deliver (refused sectors, bytes past its end, also when it shrank during
+// the run) comes as zeros in place, counted once, by the reader.
 
 #include <cstdint>
 #include <vector>

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -120,6 +122,48 @@ TEST(RecoverOutput, APartialFileEndsWithStatusOne) {
     ASSERT_FALSE(report.is_discarded());
     ASSERT_EQ(report["files"].size(), 1u);
     EXPECT_EQ(report["files"][0]["status"], "partial");
+}
+
+}  // namespace
+}  // namespace tarnwell
+
+namespace tarnwell {
+namespace {
+
+// A file cut by the end of a short image: the bytes past the end are counted
+// once, whoever noticed them (the reader zero-fills and counts them itself).
+TEST(RecoverOutput, BytesPastTheEndOfAShortImageAreCountedOnce) {
+    if (std::system("command -v mke2fs >/dev/null") != 0) GTEST_SKIP() << "e2fsprogs missing";
+    test::TempDir dir;
+    const fs::path tree = dir / "tree", image = dir / "short.img";
+    fs::create_directories(tree);
+    {
+        std::ofstream f(tree / "a.bin", std::ios::binary);
+        for (int i = 0; i < 300; ++i) f << std::string(1024, static_cast<char>('a' + i % 26));
+    }
+        ASSERT_EQ(std::system(("truncate -s 4M '" + image.string() + "' && mke2fs -q -F -t ext2 -b 1024 -d '" +
+                           tree.string() + "' '" + image.string() + "'")
+                              .c_str()),
+              0);
+    // Where a.bin ends on disk, from debugfs, the peer: its last 32 data
+    // blocks follow its last indirect block, so the last 20 are all data.
+    FILE* pipe = ::popen(("debugfs -R 'blocks /a.bin' '" + image.string() + "' 2>/dev/null").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::uint64_t last = 0;
+    for (unsigned long long b; std::fscanf(pipe, "%llu", &b) == 1;) last = std::max<std::uint64_t>(last, b);
+    ::pclose(pipe);
+    ASSERT_GT(last, 20u);
+    fs::resize_file(image, (last - 19) * 1024);
+
+    const fs::path report = dir / "report.json";
+    auto r = test::RunCli({"recover", image.string(), "--out", (dir / "out").string(), "--report", report.string()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    std::ifstream in(report);
+    auto j = nlohmann::json::parse(in);
+    ASSERT_EQ(j["files"].size(), 1u);
+    EXPECT_EQ(j["files"][0]["status"], "partial");
+    EXPECT_EQ(j["files"][0]["unreadable_bytes"].get<std::uint64_t>(), 20u * 1024);
+    EXPECT_EQ(fs::file_size(dir / "out" / "a.bin"), 300u * 1024);
 }
 
 }  // namespace
