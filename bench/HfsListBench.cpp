@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
+#include "fs/hfsplus/HfsPlusParser.h"
 #include "fs/OutputWriter.h"
-#include "fs/hfsplus/HFSP.h"
 
 using namespace tarnwell;
 
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     }
     const std::string mode = argc > 2 ? argv[2] : "standard";
     const bool deep = mode == "deep";
-    FileReadSeek reader;
+    FileReader reader;
     if (!reader.Open(argv[1])) {
         std::fprintf(stderr, "cannot open %s\n", argv[1]);
         return 2;
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     ParserLinks links;
     links.reader = &reader;
     links.volume.fileSystem = "HFS+";
-    HFSP parser(links);
+    HfsPlusParser parser(links);
     auto start = std::chrono::steady_clock::now();
     if (!parser.Scan(deep ? RecoveryMode::Deep : RecoveryMode::Standard)) {
         std::fprintf(stderr, "Work Aborted....\n");

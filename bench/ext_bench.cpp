@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
+#include "fs/ext/ExtParser.h"
 #include "fs/ParserFactory.h"
-#include "fs/ext/ext2Class.h"
 
 using namespace tarnwell;
 
@@ -35,7 +35,7 @@ void ReadAll(FileSystemParser& p, RowId folder, CountingSink& sink, int depth) {
 
 void List(const FileSystemParser& p, RowId folder, const std::string& prefix, std::string& out, int depth) {
     if (depth > 512) return;
-    const auto& ext = static_cast<const ext2Class&>(p);
+    const auto& ext = static_cast<const ExtParser&>(p);
     for (RowId r = p.FirstChild(folder); r != kNoRow; r = p.NextSibling(r)) {
         EntryInfo info = p.Info(r);
         std::string path = prefix + info.name;
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string command = argv[1];
-    FileReadSeek reader;
+    FileReader reader;
     if (!reader.Open(argv[2])) {
         std::fprintf(stderr, "cannot open %s\n", argv[2]);
         return 2;

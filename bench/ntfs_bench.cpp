@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "device/FileReadSeek.h"
-#include "fs/ntfs/ntfs.h"
+#include "device/FileReader.h"
+#include "fs/ntfs/NtfsParser.h"
 
 using namespace tarnwell;
 
@@ -19,11 +19,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string mode = argv[1];
-    FileReadSeek reader;
+    FileReader reader;
     if (!reader.Open(argv[2])) return 2;
     ParserLinks links;
     links.reader = &reader;
-    ntfs parser(links);
+    NtfsParser parser(links);
     parser.Scan(mode == "deep" ? RecoveryMode::Deep : RecoveryMode::Standard);
 
     std::uint64_t listed = 0;

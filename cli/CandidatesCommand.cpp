@@ -7,10 +7,10 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "advanced/AdvancedCandidates.h"
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
+#include "scan/AdvancedCandidates.h"
 
 namespace tarnwell::cli {
 
@@ -29,7 +29,7 @@ const char* BootSourceName(BootSource s) {
 }
 
 int RunCandidates(const CandidatesOptions& o) {
-    std::unique_ptr<readWriteInterface> source;
+    std::unique_ptr<SectorReader> source;
     if (auto error = OpenSource(o.source, o.mapfile, source)) {
         std::fprintf(stderr, "%s\n", error->c_str());
         return kExitUsage;

@@ -5,13 +5,13 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "carve/CarveOutput.h"
+#include "carve/Carver.h"
+#include "carve/DefaultSignatures.h"
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
 #include "fs/OutputWriter.h"
-#include "raw/CarveOutput.h"
-#include "raw/DefaultSignatures.h"
-#include "raw/myJpg.h"
 
 namespace tarnwell::cli {
 
@@ -29,12 +29,12 @@ struct CarveOptions {
 };
 
 int RunCarve(const CarveOptions& o) {
-    std::unique_ptr<readWriteInterface> source;
+    std::unique_ptr<SectorReader> source;
     if (auto problem = OpenSource(o.source, o.mapfile, source)) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return kExitUsage;
     }
-    readWriteInterface& reader = *source;
+    SectorReader& reader = *source;
     // Carving needs no file system: the whole source unless a volume is chosen.
     VolumeEntry volume;
     volume.sectorCount = reader.deviceSectorCount();
@@ -62,7 +62,7 @@ int RunCarve(const CarveOptions& o) {
                                     ? reader.fileLength()
                                     : volume.sectorCount * 512;
 
-    myJpg engine;
+    Carver engine;
     engine.keepPartial = o.keepPartial;
     std::vector<std::string> refused;
     if (!o.noDefaults) {

@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
-#include "device/DriveList.h"
-#include "fs/DisplayText.h"
+#include "core/DisplayText.h"
+#include "scan/DriveList.h"
 
 namespace tarnwell::cli {
 

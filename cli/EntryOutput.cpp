@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "fs/TextEncoding.h"
+#include "core/TextEncoding.h"
 
 namespace tarnwell::cli {
 

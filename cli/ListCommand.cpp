@@ -8,7 +8,7 @@
 #include "cli/Commands.h"
 #include "cli/EntryOutput.h"
 #include "cli/ScanVolume.h"
-#include "fs/DisplayText.h"
+#include "core/DisplayText.h"
 
 namespace tarnwell::cli {
 

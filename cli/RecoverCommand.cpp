@@ -15,9 +15,9 @@
 #include "cli/Commands.h"
 #include "cli/RunReport.h"
 #include "cli/ScanVolume.h"
-#include "device/SourceReader.h"
+#include "core/Limits.h"
+#include "device/SourceOpener.h"
 #include "fs/OutputWriter.h"
-#include "fs/Limits.h"
 #include "scan/NameSearch.h"
 
 namespace tarnwell::cli {
@@ -88,7 +88,7 @@ public:
     }
 
     Recovery(FileSystemParser& parser, OutputWriter& writer, ProgressSink& progress, const RecoverOptions& o,
-             const NamePattern* match, const readWriteInterface& reader, const JobControl& control)
+             const NamePattern* match, const SectorReader& reader, const JobControl& control)
         : p_(parser), writer_(writer), progress_(progress), o_(o), match_(match), reader_(reader),
           control_(control), terminal_(::isatty(STDERR_FILENO) == 1) {}
 
@@ -237,7 +237,7 @@ private:
     ProgressSink& progress_;
     const RecoverOptions& o_;
     const NamePattern* match_;
-    const readWriteInterface& reader_;
+    const SectorReader& reader_;
     const JobControl& control_;
     bool terminal_;
 };

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/VolumeEntry.h"
+#include "partition/VolumeEntry.h"
 
 namespace tarnwell::cli {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "core/Limits.h"
 #include "fs/ParserFactory.h"
-#include "fs/Limits.h"
 
 namespace tarnwell::cli {
 

@@ -9,11 +9,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/JobControl.h"
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
-#include "fs/FileSystemParser.h"
+#include "core/JobControl.h"
 #include "device/DdrescueMap.h"
+#include "fs/FileSystemParser.h"
 #include "scan/ScanJob.h"
 
 namespace tarnwell::cli {
@@ -37,7 +37,7 @@ struct ScannedVolume {
     CliPrompter prompter;
     TerminalProgress progress;
     ScanSession session;                 // owns the reader
-    readWriteInterface* reader = nullptr;
+    SectorReader* reader = nullptr;
     RecordingReader* recorder = nullptr;  // set when the options ask to record reads
     JobControl control;                  // Ctrl-C, for the scan and what follows
     VolumeEntry volume;

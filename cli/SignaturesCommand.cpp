@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "carve/SignatureRecord.h"
 #include "cli/Commands.h"
-#include "raw/SignatureRecord.h"
 
 namespace tarnwell::cli {
 

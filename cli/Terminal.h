@@ -7,9 +7,9 @@
 #include <mutex>
 #include <string>
 
-#include "app/JobControl.h"
-#include "app/ProgressSink.h"
-#include "app/Prompter.h"
+#include "core/JobControl.h"
+#include "core/ProgressSink.h"
+#include "core/Prompter.h"
 
 namespace tarnwell::cli {
 

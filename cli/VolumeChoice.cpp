@@ -1,14 +1,14 @@
 #include "cli/VolumeChoice.h"
 
 #include "device/DdrescueMap.h"
-#include "device/SourceReader.h"
+#include "device/SourceOpener.h"
 
 #include <vector>
 
-#include "fs/ByteView.h"
-#include "fs/DisplayText.h"
+#include "core/ByteView.h"
+#include "core/DisplayText.h"
 #include "partition/FsKind.h"
-#include "partition/Partition.h"
+#include "partition/PartitionScanner.h"
 
 namespace tarnwell::cli {
 
@@ -32,7 +32,7 @@ void AddMapfileOption(CLI::App* command, std::string& mapfile) {
 }
 
 std::optional<std::string> OpenSource(const std::string& source, const std::string& mapfile,
-                                      std::unique_ptr<readWriteInterface>& reader) {
+                                      std::unique_ptr<SectorReader>& reader) {
     SilentPrompter quiet;  // the error below says more than "invalid handle ..."
     OpenedSource opened = OpenSourceReader(source, quiet);
     if (!opened.reader) return opened.error;
@@ -65,7 +65,7 @@ std::string FsKindForOption(const std::string& v) {
 
 namespace {
 // The file system whose boot sector or header starts at sector; empty when none.
-std::string DetectAt(readWriteInterface& reader, std::int64_t sector, std::uint64_t& sectors) {
+std::string DetectAt(SectorReader& reader, std::int64_t sector, std::uint64_t& sectors) {
     if (sector < 0) return {};
     auto m = DetectVolumeAt(reader, std::uint64_t(sector));
     if (!m) return {};
@@ -74,8 +74,8 @@ std::string DetectAt(readWriteInterface& reader, std::int64_t sector, std::uint6
 }
 
 // The rows of `tarnwell volumes SOURCE` (the table scan), quietly.
-std::vector<VolumeEntry> TableRows(readWriteInterface& reader, bool gpt) {
-    Partition scanner;
+std::vector<VolumeEntry> TableRows(SectorReader& reader, bool gpt) {
+    PartitionScanner scanner;
     scanner.gptFormat = gpt;
     scanner.ScanPartitionTables(reader);
     return scanner.Entries();
@@ -92,7 +92,7 @@ std::string ListRows(const std::vector<VolumeEntry>& rows) {
 }
 }  // namespace
 
-std::optional<std::string> CheckVolumeRange(const readWriteInterface& reader, const VolumeOptions& o) {
+std::optional<std::string> CheckVolumeRange(const SectorReader& reader, const VolumeOptions& o) {
     // Compared in sectors and whole MiB, never multiplied out: a start of 2^54
     // sectors or more would overflow the byte offset.
     const std::uint64_t sectors = reader.deviceSectorCount();
@@ -110,7 +110,7 @@ std::optional<std::string> CheckVolumeRange(const readWriteInterface& reader, co
     return std::nullopt;
 }
 
-VolumeChoice ChooseVolume(readWriteInterface& reader, const VolumeOptions& o) {
+VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& o) {
     VolumeChoice choice;
     const std::uint64_t deviceSectors = reader.deviceSectorCount();
     if (auto wrong = CheckVolumeRange(reader, o)) {

@@ -11,10 +11,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/VolumeEntry.h"
+#include "partition/VolumeEntry.h"
 #include <memory>
 
-#include "device/readWriteInterface.h"
+#include "device/SectorReader.h"
 
 namespace tarnwell::cli {
 
@@ -35,18 +35,18 @@ void AddMapfileOption(CLI::App* command, std::string& mapfile);
 // VMDK, QCOW), behind the mapfile when one is given; on failure returns the
 // text to print (exit code 2).
 std::optional<std::string> OpenSource(const std::string& source, const std::string& mapfile,
-                                      std::unique_ptr<readWriteInterface>& reader);
+                                      std::unique_ptr<SectorReader>& reader);
 
 struct VolumeChoice {
     std::optional<VolumeEntry> volume;
     std::string error;  // set when no volume could be chosen (exit code 2)
 };
 
-VolumeChoice ChooseVolume(readWriteInterface& reader, const VolumeOptions& options);
+VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& options);
 
 // Why --start or --size-mib cannot be used on this source (past its end), or
 // nothing. ChooseVolume checks it; commands that read --start themselves call it.
-std::optional<std::string> CheckVolumeRange(const readWriteInterface& reader, const VolumeOptions& options);
+std::optional<std::string> CheckVolumeRange(const SectorReader& reader, const VolumeOptions& options);
 
 // The FsKind name for a --fs value ("fat32" -> "FAT32", "exfat" -> "FAT64"); empty when unknown.
 std::string FsKindForOption(const std::string& value);

@@ -10,7 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
-#include "partition/Partition.h"
+#include "partition/PartitionScanner.h"
 
 namespace tarnwell::cli {
 
@@ -57,7 +57,7 @@ void PrintHeader(bool json) {
 }
 
 int RunVolumes(const VolumesOptions& o) {
-    Partition scanner;
+    PartitionScanner scanner;
     if (!o.range.empty()) {
         std::smatch m;
         static const std::regex kRange("^([0-9]{1,18}):([0-9]{1,18})$");
@@ -69,12 +69,12 @@ int RunVolumes(const VolumesOptions& o) {
         scanner.customEndSector = std::stoll(m[2]);
     }
 
-    std::unique_ptr<readWriteInterface> source;
+    std::unique_ptr<SectorReader> source;
     if (auto error = OpenSource(o.source, o.mapfile, source)) {
         std::fprintf(stderr, "%s\n", error->c_str());
         return kExitUsage;
     }
-    readWriteInterface& reader = *source;
+    SectorReader& reader = *source;
 
     PrintHeader(o.json);
     int rows = 0;

@@ -81,27 +81,27 @@ std::optional<DdrescueMap> ReadDdrescueMap(const std::string& path, std::string&
     return ParseDdrescueMap(text.str(), error);
 }
 
-ReaderDecorator::ReaderDecorator(std::unique_ptr<readWriteInterface> inner) : inner_(std::move(inner)) {
+ReaderDecorator::ReaderDecorator(std::unique_ptr<SectorReader> inner) : inner_(std::move(inner)) {
     SetLength(inner_->fileLength());
 }
 
-readWriteInterface::RawResult ReaderDecorator::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
+SectorReader::RawResult ReaderDecorator::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
     return ForwardRaw(position, destination, count);
 }
 
-MappedReader::MappedReader(std::unique_ptr<readWriteInterface> inner, DdrescueMap map)
+MappedReader::MappedReader(std::unique_ptr<SectorReader> inner, DdrescueMap map)
     : ReaderDecorator(std::move(inner)), map_(std::move(map)) {
     SetLength(map_.Size());
 }
 
-readWriteInterface::RawResult MappedReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
+SectorReader::RawResult MappedReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
     std::uint64_t until = 0;
     if (!map_.Finished(position, until)) return {RawStatus::Error, 0};  // never read: the device may be failing there
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, until - position));
     return ForwardRaw(position, destination, n);
 }
 
-readWriteInterface::RawResult RecordingReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
+SectorReader::RawResult RecordingReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
     RawResult r = ForwardRaw(position, destination, count);
     if (count > 0) {
         std::uint64_t start = position / kSectorSize * kSectorSize;

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "device/readWriteInterface.h"
+#include "device/SectorReader.h"
 
 namespace tarnwell {
 
@@ -40,18 +40,18 @@ std::optional<DdrescueMap> ParseDdrescueMap(const std::string& text, std::string
 std::optional<DdrescueMap> ReadDdrescueMap(const std::string& path, std::string& error);
 
 // A reader that forwards to another; subclasses see every raw read.
-class ReaderDecorator : public readWriteInterface {
+class ReaderDecorator : public SectorReader {
 public:
-    explicit ReaderDecorator(std::unique_ptr<readWriteInterface> inner);
+    explicit ReaderDecorator(std::unique_ptr<SectorReader> inner);
     bool Open(const std::string& path) override { return inner_->Open(path); }
-    readWriteInterface& Inner() { return *inner_; }
+    SectorReader& Inner() { return *inner_; }
 
 protected:
     RawResult ReadRaw(std::uint64_t position, void* destination, std::size_t count) override;
     RawResult ForwardRaw(std::uint64_t position, void* destination, std::size_t count) {
         return inner_->ReadRaw(position, destination, count);
     }
-    std::unique_ptr<readWriteInterface> inner_;
+    std::unique_ptr<SectorReader> inner_;
 };
 
 // Areas the map does not mark finished read as unreadable without a read.
@@ -61,7 +61,7 @@ protected:
 class MappedReader final : public ReaderDecorator {
 public:
     // Unfinished sectors read are counted as FailedSectors().
-    MappedReader(std::unique_ptr<readWriteInterface> inner, DdrescueMap map);
+    MappedReader(std::unique_ptr<SectorReader> inner, DdrescueMap map);
 
 protected:
     RawResult ReadRaw(std::uint64_t position, void* destination, std::size_t count) override;

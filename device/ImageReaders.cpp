@@ -101,7 +101,7 @@ bool SplitRawReader::Open(const std::string& firstPart) {
     return true;
 }
 
-readWriteInterface::RawResult SplitRawReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
+SectorReader::RawResult SplitRawReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
     if (position >= fileLength()) return {RawStatus::EndOfData, 0};
     auto it = std::upper_bound(starts_.begin(), starts_.end(), position);
     std::size_t part = static_cast<std::size_t>(it - starts_.begin()) - 1;
@@ -115,7 +115,7 @@ readWriteInterface::RawResult SplitRawReader::ReadRaw(std::uint64_t position, vo
     }
 }
 
-readWriteInterface::RawResult ContainerReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
+SectorReader::RawResult ContainerReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
     if (position >= fileLength()) return {RawStatus::EndOfData, 0};
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, fileLength() - position));
     std::lock_guard lock(mutex_);

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "device/readWriteInterface.h"
+#include "device/SectorReader.h"
 
 namespace tarnwell {
 
 // Parts of a split raw image, concatenated in name order.
-class SplitRawReader final : public readWriteInterface {
+class SplitRawReader final : public SectorReader {
 public:
     ~SplitRawReader() override;
     bool Open(const std::string& firstPart) override;
@@ -37,7 +37,7 @@ private:
 
 // A container read through a library that offers "read n bytes at offset".
 // The libraries are not thread-safe, so reads are serialised.
-class ContainerReader : public readWriteInterface {
+class ContainerReader : public SectorReader {
 public:
     const std::string& LastError() const { return error_; }
 

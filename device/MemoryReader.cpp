@@ -22,7 +22,7 @@ bool MemoryReader::Open(const std::string& path) {
     return true;
 }
 
-readWriteInterface::RawResult MemoryReader::ReadRaw(std::uint64_t position, void* destination,
+SectorReader::RawResult MemoryReader::ReadRaw(std::uint64_t position, void* destination,
                                                     std::size_t count) {
     if (position >= bytes_.size()) return {RawStatus::EndOfData, 0};
     std::size_t n = std::min<std::uint64_t>(count, bytes_.size() - position);

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "device/readWriteInterface.h"
+#include "device/SectorReader.h"
 
 namespace tarnwell {
 
-class MemoryReader final : public readWriteInterface {
+class MemoryReader final : public SectorReader {
 public:
     MemoryReader() = default;
     explicit MemoryReader(std::vector<std::uint8_t> bytes);

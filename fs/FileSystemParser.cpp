@@ -1,5 +1,5 @@
 #include "fs/FileSystemParser.h"
-#include "fs/Limits.h"
+#include "core/Limits.h"
 
 #include <vector>
 

@@ -8,14 +8,14 @@
 #include <cstdint>
 #include <string>
 
-#include "app/JobControl.h"
-#include "app/ProgressSink.h"
-#include "app/Prompter.h"
-#include "app/ScanSession.h"
-#include "app/VolumeEntry.h"
-#include "device/readWriteInterface.h"
-#include "fs/FileTime.h"
+#include "core/FileTime.h"
+#include "core/JobControl.h"
+#include "core/ProgressSink.h"
+#include "core/Prompter.h"
+#include "device/SectorReader.h"
 #include "fs/OutputWriter.h"
+#include "fs/RecoveryChoice.h"
+#include "partition/VolumeEntry.h"
 
 namespace tarnwell {
 
@@ -25,7 +25,7 @@ inline constexpr RowId kNoRow = ~RowId{0};
 
 // What a parser is handed before it runs.
 struct ParserLinks {
-    readWriteInterface* reader = nullptr;
+    SectorReader* reader = nullptr;
     VolumeEntry volume;               // the copy of the selected volume
     ProgressSink* progress = nullptr; // never null once a parser is made (NoProgress())
     Prompter* prompter = nullptr;     // never null once a parser is made

@@ -17,7 +17,7 @@
 #include <set>
 #include <vector>
 
-#include "fs/TextEncoding.h"
+#include "core/TextEncoding.h"
 
 namespace tarnwell {
 

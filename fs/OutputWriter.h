@@ -14,9 +14,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/JobControl.h"
-#include "fs/FileTime.h"
-#include "fs/Sha256.h"
+#include "core/FileTime.h"
+#include "core/JobControl.h"
+#include "core/Sha256.h"
 
 namespace tarnwell {
 

@@ -6,12 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "fs/fat/Fat64Class.h"
-#include "fs/ntfs/ntfs.h"
-#include "fs/fat/Fat16Class.h"
-#include "fs/fat/Fat32Class.h"
-#include "fs/hfsplus/HFSP.h"
-#include "fs/ext/ext2Class.h"
+#include "fs/exfat/ExFatParser.h"
+#include "fs/ext/ExtParser.h"
+#include "fs/fat/Fat16Parser.h"
+#include "fs/fat/Fat32Parser.h"
+#include "fs/hfsplus/HfsPlusParser.h"
+#include "fs/ntfs/NtfsParser.h"
 
 namespace tarnwell {
 
@@ -21,14 +21,14 @@ using Maker = std::function<std::unique_ptr<FileSystemParser>(ParserLinks)>;
 // One row per parser: the names it reads, upper case.
 const std::vector<std::pair<std::vector<std::string>, Maker>>& Parsers() {
     static const std::vector<std::pair<std::vector<std::string>, Maker>> parsers = {
-        {{"FAT64", "EXFAT"}, [](ParserLinks l) { return std::make_unique<Fat64Class>(std::move(l)); }},
-        {{"NTFS"}, [](ParserLinks l) { return std::make_unique<ntfs>(std::move(l)); }},
-        {{"FAT12", "FAT16"}, [](ParserLinks l) { return std::make_unique<Fat16Class>(std::move(l)); }},
-        {{"FAT32"}, [](ParserLinks l) { return std::make_unique<Fat32Class>(std::move(l)); }},
+        {{"FAT64", "EXFAT"}, [](ParserLinks l) { return std::make_unique<ExFatParser>(std::move(l)); }},
+        {{"NTFS"}, [](ParserLinks l) { return std::make_unique<NtfsParser>(std::move(l)); }},
+        {{"FAT12", "FAT16"}, [](ParserLinks l) { return std::make_unique<Fat16Parser>(std::move(l)); }},
+        {{"FAT32"}, [](ParserLinks l) { return std::make_unique<Fat32Parser>(std::move(l)); }},
         // A mounted volume whose boot sector could not be read is only "FAT".
         {{"FAT"}, [](ParserLinks l) { return MakeFatParserByBootSector(std::move(l)); }},
-        {{"HFS+"}, [](ParserLinks l) { return std::make_unique<HFSP>(std::move(l)); }},
-        {{"EXTX"}, [](ParserLinks l) { return std::make_unique<ext2Class>(std::move(l)); }},
+        {{"HFS+"}, [](ParserLinks l) { return std::make_unique<HfsPlusParser>(std::move(l)); }},
+        {{"EXTX"}, [](ParserLinks l) { return std::make_unique<ExtParser>(std::move(l)); }},
     };
     return parsers;
 }

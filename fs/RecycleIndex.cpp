@@ -1,6 +1,6 @@
 #include "fs/RecycleIndex.h"
 
-#include "fs/TextEncoding.h"
+#include "core/TextEncoding.h"
 
 namespace tarnwell {
 

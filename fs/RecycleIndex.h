@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
 
 namespace tarnwell {
 

@@ -4,16 +4,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "carve/Carver.h"
+#include "carve/DefaultSignatures.h"
 #include "device/MemoryReader.h"
-#include "raw/DefaultSignatures.h"
-#include "raw/myJpg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarnwell;
     static const std::vector<SignatureRecord> types = ParseSignatureFile(DefaultSignatureFileBytes()).records;
     MemoryReader reader(std::vector<std::uint8_t>(data, data + size));
     for (bool keep : {false, true}) {
-        myJpg engine;
+        Carver engine;
         engine.keepPartial = keep;
         engine.AddSignatures(types);
         engine.CarveVolume(reader, size, NoProgress(), nullptr, {});

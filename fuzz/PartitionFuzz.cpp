@@ -5,19 +5,19 @@
 #include <vector>
 
 #include "device/MemoryReader.h"
-#include "partition/Partition.h"
+#include "partition/PartitionScanner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarnwell;
     for (bool gpt : {false, true}) {
         MemoryReader reader(std::vector<std::uint8_t>(data, data + size));
-        Partition tables;
+        PartitionScanner tables;
         tables.gptFormat = gpt;
         tables.ScanPartitionTables(reader);
     }
     for (bool skip : {true, false}) {
         MemoryReader reader(std::vector<std::uint8_t>(data, data + size));
-        Partition search;
+        PartitionScanner search;
         search.skipVolumeSize = skip;
         search.ScanForVolumes(reader);
     }

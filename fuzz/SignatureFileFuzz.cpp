@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "carve/Carver.h"
 #include "device/MemoryReader.h"
-#include "raw/myJpg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarnwell;
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> volume(64 * 1024);
     for (std::size_t i = 0; i < volume.size(); ++i) volume[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
     MemoryReader reader(volume);
-    myJpg engine;
+    Carver engine;
     engine.keepPartial = true;
     engine.AddSignatures(file.records);
     engine.CarveVolume(reader, volume.size(), NoProgress(), nullptr, {});

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
 
 namespace tarnwell {
 

@@ -3,8 +3,8 @@
 #include <locale>
 #include <stdexcept>
 
-#include "fs/TextEncoding.h"
-#include "fs/Limits.h"
+#include "core/Limits.h"
+#include "core/TextEncoding.h"
 
 namespace tarnwell {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ProgressSink.h"
-#include "app/Prompter.h"
+#include "core/ProgressSink.h"
+#include "core/Prompter.h"
 #include "fs/FileSystemParser.h"
 
 namespace tarnwell {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/ScanSession.h"
+#include "scan/ScanSession.h"
 
 namespace tarnwell {
 

@@ -12,14 +12,14 @@
 #include <string>
 #include <thread>
 
-#include "app/JobControl.h"
-#include "app/ProgressSink.h"
-#include "app/Prompter.h"
-#include "app/ScanSession.h"
+#include "core/JobControl.h"
+#include "core/ProgressSink.h"
+#include "core/Prompter.h"
 #include "fs/FileSystemParser.h"
 #include "scan/NameSearch.h"
 #include "scan/SaveFlow.h"
 #include "scan/ScanDispatch.h"
+#include "scan/ScanSession.h"
 
 namespace tarnwell {
 

@@ -67,7 +67,7 @@ seed fuzz-advanced-fat32 $img/fat32-card.img.xz $img/sample-card.img.xz $fixture
 seed fuzz-advanced-fat64 $img/exfat-4k.img.xz $img/exfat-128k.img.xz $fixtures/exfatprogs/*
 seed fuzz-advanced-ntfs $img/ntfs-*.img.xz $fixtures/ntfs-rs/*
 seed fuzz-partition $img/mbr-*.img.xz $img/gpt-*.img.xz $img/odd-size.img.xz $fixtures/util-linux/*
-seed fuzz-signature-file raw/FileSetting.txt
+seed fuzz-signature-file carve/FileSetting.txt
 seed fuzz-carve tests/images/carve/*
 seed fuzz-lznt1
 seed fuzz-boot-sectors $img/*.img.xz $fixtures/util-linux/images-fs/*.img.xz $fixtures/exfatprogs/bad_* $fixtures/ntfs-rs/*.gz

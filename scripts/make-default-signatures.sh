@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Writes raw/FileSetting.txt, the default signature list, with `tarnwell signatures add`.
+# Writes carve/FileSetting.txt, the default signature list, with `tarnwell signatures add`.
 #   scripts/make-default-signatures.sh [path/to/tarnwell]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tw=${1:-build/tarnwell}
-out=raw/FileSetting.txt
+out=carve/FileSetting.txt
 tmp=$(mktemp)
 rm -f "$tmp"
 add() { "$tw" signatures add "$tmp" "$@" >/dev/null; }

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/readWriteInterface.h"
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
+#include "device/SectorReader.h"
 #include "fs/ext/ExtSuperblock.h"
 
 namespace tarnwell::ext {
@@ -31,7 +31,7 @@ struct BlockMap {
 
 // The runs of the inode whose i_block area (60 bytes) is given, limited to
 // the blocks its size covers and to the volume.
-BlockMap MapBlocks(readWriteInterface& reader, const Superblock& sb, ByteView blockArea, bool extents,
+BlockMap MapBlocks(SectorReader& reader, const Superblock& sb, ByteView blockArea, bool extents,
                    std::uint64_t size);
 
 }  // namespace tarnwell::ext

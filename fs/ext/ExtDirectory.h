@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
 
 namespace tarnwell::ext {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <ctime>
 
-#include "fs/DisplayText.h"
+#include "core/DisplayText.h"
+#include "fs/ext/ExtParser.h"
 #include "fs/SourceCopy.h"
-#include "fs/ext/ext2Class.h"
 
 namespace tarnwell {
 
@@ -31,7 +31,7 @@ std::string PermissionText(std::uint16_t mode) {
 }
 }  // namespace
 
-EntryInfo ext2Class::Info(RowId id) const {
+EntryInfo ExtParser::Info(RowId id) const {
     EntryInfo info;
     const ExtEntry* row = Row(id);
     if (row == nullptr) return info;
@@ -53,17 +53,17 @@ EntryInfo ext2Class::Info(RowId id) const {
     return info;
 }
 
-DetailTexts ext2Class::FormatTimes(RowId id) const {
+DetailTexts ExtParser::FormatTimes(RowId id) const {
     EntryInfo info = Info(id);
     return {LocalText(info.created), LocalText(info.accessed), LocalText(info.modified), info.attributes};
 }
 
-std::string ext2Class::FormatSize(RowId id) const {
+std::string ExtParser::FormatSize(RowId id) const {
     const ExtEntry* row = Row(id);
     return FormatSizeText(row ? row->size : 0);
 }
 
-ExtractStatus ext2Class::ExtractData(RowId id, FileSink& sink) {
+ExtractStatus ExtParser::ExtractData(RowId id, FileSink& sink) {
     unreadableBlocks_ = 0;
     lastProblem_.clear();
     const ExtEntry* row = Row(id);

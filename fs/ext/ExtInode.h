@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "fs/ByteView.h"
-#include "fs/FileTime.h"
+#include "core/ByteView.h"
+#include "core/FileTime.h"
 
 namespace tarnwell::ext {
 

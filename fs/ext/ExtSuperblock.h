@@ -14,8 +14,8 @@
 #include <optional>
 #include <vector>
 
-#include "device/readWriteInterface.h"
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
+#include "device/SectorReader.h"
 
 namespace tarnwell::ext {
 
@@ -74,7 +74,7 @@ struct Group {
 // The descriptor table of a volume whose superblock sits at byte superblockOffset
 // (the primary or a copy). Descriptors that cannot be read come back with an
 // inode table of 0. Empty when the table is absurd.
-std::vector<Group> ReadGroupDescriptors(readWriteInterface& reader, const Superblock& sb,
+std::vector<Group> ReadGroupDescriptors(SectorReader& reader, const Superblock& sb,
                                         std::uint64_t superblockOffset);
 
 }  // namespace tarnwell::ext

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "fs/ext/ext2Class.h"
-#include "fs/Limits.h"
+#include "core/Limits.h"
+#include "fs/ext/ExtParser.h"
 
 namespace tarnwell {
 
@@ -29,7 +29,7 @@ std::string Printf(const char* format, long long a, long long b) {
 }
 }  // namespace
 
-void ext2Class::WalkDirectories() {
+void ExtParser::WalkDirectories() {
     rows_.clear();
     rowParentInode_.clear();
     rows_.reserve(inodes_.size() + 16);  // about one name per inode in use
@@ -54,7 +54,7 @@ void ext2Class::WalkDirectories() {
     links_.progress->SetPosition(n);
 }
 
-void ext2Class::WalkDirectory(std::uint32_t number, ByteView raw, std::vector<DirEntry>& scratch,
+void ExtParser::WalkDirectory(std::uint32_t number, ByteView raw, std::vector<DirEntry>& scratch,
                               std::vector<std::uint8_t>& buffer) {
     Inode dir = DecodeInode(raw, sb_.LargeDirs());
     DirBlockOptions options;
@@ -100,7 +100,7 @@ void ext2Class::WalkDirectory(std::uint32_t number, ByteView raw, std::vector<Di
     }
 }
 
-std::int32_t ext2Class::OrphanFolder() {
+std::int32_t ExtParser::OrphanFolder() {
     ExtEntry row;
     row.name = KeepName(kOrphanFolderName);
     row.key = ExtEntry::kNoInode;
@@ -111,7 +111,7 @@ std::int32_t ext2Class::OrphanFolder() {
     return static_cast<std::int32_t>(rows_.size() - 1);
 }
 
-void ext2Class::BuildRecordMap() {
+void ExtParser::BuildRecordMap() {
     Status("clearing vector....");
     dirInodes_.clear();
     dirInodes_.shrink_to_fit();
@@ -119,7 +119,7 @@ void ext2Class::BuildRecordMap() {
     dirNumbers_.shrink_to_fit();
 }
 
-void ext2Class::AppendChild(std::int32_t parent, std::int32_t child, std::vector<std::int32_t>& lastChild) {
+void ExtParser::AppendChild(std::int32_t parent, std::int32_t child, std::vector<std::int32_t>& lastChild) {
     auto p = static_cast<std::size_t>(parent);
     if (lastChild.size() < rows_.size()) lastChild.resize(rows_.size(), -1);
     rows_[static_cast<std::size_t>(child)].parentKey = parent;
@@ -130,7 +130,7 @@ void ext2Class::AppendChild(std::int32_t parent, std::int32_t child, std::vector
     lastChild[p] = child;
 }
 
-void ext2Class::LinkTree() {
+void ExtParser::LinkTree() {
     Status("Maintaining Parent Child....");
     const std::size_t nameRows = rows_.size();
     links_.progress->SetRange(0, static_cast<std::int64_t>(nameRows));
@@ -234,16 +234,16 @@ void ext2Class::LinkTree() {
     rowParentInode_.shrink_to_fit();
 }
 
-void ext2Class::FillTree() {
+void ExtParser::FillTree() {
     Status("filling root entries in  tree....");
 }
 
-RowId ext2Class::FirstChild(RowId row) const {
+RowId ExtParser::FirstChild(RowId row) const {
     if (row >= rows_.size() || rows_[row].firstChild < 0) return kNoRow;
     return static_cast<RowId>(rows_[row].firstChild);
 }
 
-RowId ext2Class::NextSibling(RowId row) const {
+RowId ExtParser::NextSibling(RowId row) const {
     if (row >= rows_.size() || rows_[row].nextSibling < 0) return kNoRow;
     return static_cast<RowId>(rows_[row].nextSibling);
 }

@@ -30,7 +30,7 @@ T Pick(const std::vector<T>& list, int index, T otherwise) {
 // Where cluster 2 lies by the folders found within 8 MiB of where it is expected:
 // the start most of their "." entries agree on, 0 when no folder is found. A
 // start the expected one shares with any folder stands.
-std::uint64_t DataStartFromFolders(readWriteInterface& reader, std::uint64_t fatAt, std::uint64_t rootBytes,
+std::uint64_t DataStartFromFolders(SectorReader& reader, std::uint64_t fatAt, std::uint64_t rootBytes,
                                    std::uint64_t expected, std::uint64_t volumeSize, std::uint64_t clusterBytes,
                                    bool fat32) {
     constexpr std::uint64_t kWindow = 8u << 20;
@@ -60,7 +60,7 @@ std::uint64_t DataStartFromFolders(readWriteInterface& reader, std::uint64_t fat
 }  // namespace
 
 bool FatParser::ChooseGeometry(std::string& problem) {
-    readWriteInterface& reader = *links_.reader;
+    SectorReader& reader = *links_.reader;
     const bool fat32 = std::string(kindText_) == "Fat32";
     const std::uint64_t length =
         reader.fileLength() > std::uint64_t(reader.baseOffset()) ? reader.fileLength() - reader.baseOffset() : 0;

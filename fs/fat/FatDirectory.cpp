@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "fs/TextEncoding.h"
+#include "core/TextEncoding.h"
 
 namespace tarnwell {
 

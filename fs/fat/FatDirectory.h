@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
 #include "fs/fat/FatEntry.h"
 
 namespace tarnwell {

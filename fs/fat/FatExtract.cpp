@@ -9,9 +9,9 @@
 #include <cctype>
 #include <map>
 
-#include "fs/SourceCopy.h"
 #include "fs/fat/FatParser.h"
 #include "fs/RecycleIndex.h"
+#include "fs/SourceCopy.h"
 
 namespace tarnwell {
 

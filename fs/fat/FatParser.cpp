@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "fs/DisplayText.h"
-#include "fs/fat/Fat16Class.h"
-#include "fs/fat/Fat32Class.h"
+#include "core/DisplayText.h"
+#include "fs/fat/Fat16Parser.h"
+#include "fs/fat/Fat32Parser.h"
 
 namespace tarnwell {
 
@@ -185,8 +185,8 @@ std::unique_ptr<FileSystemParser> MakeFatParserByBootSector(ParserLinks links) {
         links.reader->ReadAt(at, sector.data(), sector.size());
     }
     auto p = ParseFatBootSector(sector);
-    if (p && p->kind != FatKind::Fat32) return std::make_unique<Fat16Class>(std::move(links));
-    return std::make_unique<Fat32Class>(std::move(links));
+    if (p && p->kind != FatKind::Fat32) return std::make_unique<Fat16Parser>(std::move(links));
+    return std::make_unique<Fat32Parser>(std::move(links));
 }
 
 }  // namespace tarnwell

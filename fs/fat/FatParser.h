@@ -1,5 +1,5 @@
 #pragma once
-// What Fat16Class (FAT12 and FAT16) and Fat32Class share:
+// What Fat16Parser (FAT12 and FAT16) and Fat32Parser share:
 // the boot sector, the table, the directory walk with deleted entries, the
 // tree, the detail texts, extraction and the recycle-bin names. The twins
 // differ only in the kinds they accept and the texts they show.
@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "fs/FileSystemParser.h"
 #include "fs/fat/FatDirectory.h"
 #include "fs/fat/FatEntry.h"
 #include "fs/fat/FatTable.h"
+#include "fs/FileSystemParser.h"
 #include "partition/FatBootSector.h"
 
 namespace tarnwell {
@@ -113,8 +113,8 @@ private:
     std::vector<std::uint8_t> io_;  // extraction buffer, kept between files
 };
 
-// A FAT parser chosen by the volume's boot sector (Fat16Class for FAT12 and
-// FAT16, Fat32Class for FAT32); Fat32Class, which then refuses the volume,
+// A FAT parser chosen by the volume's boot sector (Fat16Parser for FAT12 and
+// FAT16, Fat32Parser for FAT32); Fat32Parser, which then refuses the volume,
 // when the sector is not a FAT boot sector.
 std::unique_ptr<FileSystemParser> MakeFatParserByBootSector(ParserLinks links);
 

@@ -23,7 +23,7 @@ void FatTable::SetKind(FatKind kind) {
     }
 }
 
-bool FatTable::Load(readWriteInterface& reader, const FatBootParameters& p, unsigned activeFat) {
+bool FatTable::Load(SectorReader& reader, const FatBootParameters& p, unsigned activeFat) {
     SetKind(p.kind);
     entries_.clear();
     stamps_.clear();

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
 
 namespace tarnwell {
 

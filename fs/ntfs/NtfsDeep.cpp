@@ -6,7 +6,7 @@
 #include <cstring>
 #include <future>
 
-#include "fs/ntfs/ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
 
 namespace tarnwell {
 
@@ -31,7 +31,7 @@ bool LooksLikeRecord(const std::uint8_t* p) {
 // Reads the volume in large chunks and hands each record found to visit (its
 // byte offset and recordSize writable bytes, valid during the call). visit
 // returns false to stop.
-void ntfs::ScanVolumeForRecords(const RecordVisitor& visit, bool progress) {
+void NtfsParser::ScanVolumeForRecords(const RecordVisitor& visit, bool progress) {
     const std::uint64_t limit = ScanLimit();
     if (progress) links_.progress->SetRange(0, static_cast<std::int64_t>(limit / kProgressUnit));
     std::vector<std::uint8_t> chunk(kScanChunk), ahead(kScanChunk);
@@ -68,7 +68,7 @@ void ntfs::ScanVolumeForRecords(const RecordVisitor& visit, bool progress) {
     }
 }
 
-void ntfs::DeepScanRecords() {
+void NtfsParser::DeepScanRecords() {
     mftFound = false;
     std::uint64_t found = 0;
     ScanVolumeForRecords(
@@ -98,7 +98,7 @@ void ntfs::DeepScanRecords() {
     links_.progress->SetPosition(static_cast<std::int64_t>(ScanLimit() / kProgressUnit));
 }
 
-std::pair<const std::pair<std::uint64_t, RowId>*, const std::pair<std::uint64_t, RowId>*> ntfs::RowsNumbered(
+std::pair<const std::pair<std::uint64_t, RowId>*, const std::pair<std::uint64_t, RowId>*> NtfsParser::RowsNumbered(
     std::uint64_t n) const {
     auto range = std::equal_range(rowsByNumber.begin(), rowsByNumber.end(), std::pair<std::uint64_t, RowId>{n, 0},
                                   [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -106,7 +106,7 @@ std::pair<const std::pair<std::uint64_t, RowId>*, const std::pair<std::uint64_t,
             rowsByNumber.data() + (range.second - rowsByNumber.begin())};
 }
 
-bool ntfs::MftCandidateAt(std::uint64_t mftAt, std::uint64_t size, MftCandidate& c) {
+bool NtfsParser::MftCandidateAt(std::uint64_t mftAt, std::uint64_t size, MftCandidate& c) {
     std::vector<std::uint8_t> mft(size);
     links_.reader->ReadAt(static_cast<std::int64_t>(mftAt), mft.data(), mft.size());
     std::vector<std::uint8_t> raw = mft;
@@ -135,7 +135,7 @@ bool ntfs::MftCandidateAt(std::uint64_t mftAt, std::uint64_t size, MftCandidate&
     return true;
 }
 
-std::uint64_t ntfs::FindMftCandidates(std::uint64_t maximum) {
+std::uint64_t NtfsParser::FindMftCandidates(std::uint64_t maximum) {
     if (links_.reader == nullptr || maximum == 0) return mftCandidates.size();
     links_.reader->SetBaseOffset(links_.volume.startSector * static_cast<std::int64_t>(kSectorSize));
     ReadBootSector();

@@ -8,11 +8,11 @@
 #include <map>
 #include <set>
 
-#include "fs/SourceCopy.h"
-#include "fs/TextEncoding.h"
+#include "core/TextEncoding.h"
 #include "fs/ntfs/Lznt1.h"
+#include "fs/ntfs/NtfsParser.h"
 #include "fs/RecycleIndex.h"
-#include "fs/ntfs/ntfs.h"
+#include "fs/SourceCopy.h"
 
 namespace tarnwell {
 
@@ -40,7 +40,7 @@ private:
 };
 }  // namespace
 
-struct ntfs::DataStream {
+struct NtfsParser::DataStream {
     bool found = false;
     bool resident = false;
     std::vector<std::uint8_t> value;  // resident
@@ -51,7 +51,7 @@ struct ntfs::DataStream {
     bool damaged = false;  // the record was torn or an extent could not be had
 };
 
-bool ntfs::ReadRange(const RunMap& runs, std::uint64_t offset, std::size_t count, std::uint8_t* out) const {
+bool NtfsParser::ReadRange(const RunMap& runs, std::uint64_t offset, std::size_t count, std::uint8_t* out) const {
     bool ok = true;
     std::size_t done = 0;
     const std::uint64_t volumeClusters = VolumeClusters();
@@ -84,12 +84,12 @@ bool ntfs::ReadRange(const RunMap& runs, std::uint64_t offset, std::size_t count
     return ok;
 }
 
-bool ntfs::ReadClusters(const RunMap& runs, std::uint64_t bytes, std::vector<std::uint8_t>& out) const {
+bool NtfsParser::ReadClusters(const RunMap& runs, std::uint64_t bytes, std::vector<std::uint8_t>& out) const {
     out.assign(static_cast<std::size_t>(bytes), 0);
     return ReadRange(runs, 0, out.size(), out.data());
 }
 
-bool ntfs::ReadAttributeList(const Attribute& list, std::vector<std::uint8_t>& out) const {
+bool NtfsParser::ReadAttributeList(const Attribute& list, std::vector<std::uint8_t>& out) const {
     if (!list.nonResident) {
         ByteView v = list.Value();
         out.assign(v.data(), v.data() + v.size());
@@ -101,14 +101,14 @@ bool ntfs::ReadAttributeList(const Attribute& list, std::vector<std::uint8_t>& o
     return ReadClusters(RunMap(runs), size, out);
 }
 
-bool ntfs::ReadRow(RowId row, std::vector<std::uint8_t>& record) const {
+bool NtfsParser::ReadRow(RowId row, std::vector<std::uint8_t>& record) const {
     record.assign(recordSize, 0);
     if (MftRowsAreRecordNumbers() && row < recordCount && mftFound)
         return ReadRange(mftRuns, row * static_cast<std::uint64_t>(recordSize), recordSize, record.data());
     return links_.reader->ReadAt(static_cast<std::int64_t>(entries[row].recordOffset), record.data(), recordSize);
 }
 
-std::vector<std::vector<std::uint8_t>> ntfs::RecordsNumbered(std::uint64_t n) const {
+std::vector<std::vector<std::uint8_t>> NtfsParser::RecordsNumbered(std::uint64_t n) const {
     std::vector<std::vector<std::uint8_t>> out;
     if (MftRowsAreRecordNumbers()) {
         if (n < recordCount) {
@@ -125,7 +125,7 @@ std::vector<std::vector<std::uint8_t>> ntfs::RecordsNumbered(std::uint64_t n) co
     return out;
 }
 
-bool ntfs::LoadDataStream(RowId row, DataStream& stream, std::string& problem) const {
+bool NtfsParser::LoadDataStream(RowId row, DataStream& stream, std::string& problem) const {
     std::vector<std::uint8_t> record;
     ReadRow(row, record);
     if (!IsRecordSignature(record)) {
@@ -184,7 +184,7 @@ bool ntfs::LoadDataStream(RowId row, DataStream& stream, std::string& problem) c
 // past the initialized size as holes. What the runs do not cover, or cover
 // outside the volume, could not be had: unreadable, and for a damaged list no
 // more of it than the volume holds.
-ExtractStatus ntfs::WritePlain(const DataStream& s, FileSink& sink) const {
+ExtractStatus NtfsParser::WritePlain(const DataStream& s, FileSink& sink) const {
     bool partial = s.damaged;
     std::vector<std::uint8_t> buffer;
     std::uint64_t pos = 0;
@@ -236,7 +236,7 @@ ExtractStatus ntfs::WritePlain(const DataStream& s, FileSink& sink) const {
 // clusters is zeros, a block with every cluster allocated is stored as is, any
 // other block is LZNT1 in its allocated clusters. The last block, partial or
 // not, is decoded too, and the output is cut at the real size.
-ExtractStatus ntfs::WriteCompressed(const DataStream& s, FileSink& sink) const {
+ExtractStatus NtfsParser::WriteCompressed(const DataStream& s, FileSink& sink) const {
     // NTFS writes 4 (16 clusters); the format allows no unit past 2^16
     // clusters, and none is decoded past 16 MiB. Any other value is damage:
     // the file cannot be decoded, and is read as unreadable.
@@ -295,7 +295,7 @@ ExtractStatus ntfs::WriteCompressed(const DataStream& s, FileSink& sink) const {
     return partial ? ExtractStatus::Partial : ExtractStatus::Ok;
 }
 
-ExtractStatus ntfs::ExtractData(RowId row, FileSink& sink) {
+ExtractStatus NtfsParser::ExtractData(RowId row, FileSink& sink) {
     lastProblem_.clear();
     if (row >= entries.size() || row == orphanIndex || entries[row].signature != 0x454C4946) return ExtractStatus::Failed;
     const NtfsEntry& e = entries[row];
@@ -335,7 +335,7 @@ std::string FormerName(ByteView index) {
 }
 }  // namespace
 
-void ntfs::ReadRecycleBinNames() {
+void NtfsParser::ReadRecycleBinNames() {
     if (rootIndex == kNoRow) return;
     for (RowId bin = FirstChild(rootIndex); bin != kNoRow; bin = NextSibling(bin)) {
         std::string_view binName = Name(bin);

@@ -1,6 +1,6 @@
 #include "fs/ntfs/NtfsRecord.h"
 
-#include "fs/TextEncoding.h"
+#include "core/TextEncoding.h"
 
 namespace tarnwell::ntfsfmt {
 

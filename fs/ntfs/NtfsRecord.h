@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
 
 namespace tarnwell::ntfsfmt {
 

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
 
 namespace tarnwell::ntfsfmt {
 

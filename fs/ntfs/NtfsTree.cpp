@@ -6,9 +6,9 @@
 #include <ctime>
 #include <exception>
 
-#include "fs/DisplayText.h"
 #include "advanced/TableFinder.h"
-#include "fs/ntfs/ntfs.h"
+#include "core/DisplayText.h"
+#include "fs/ntfs/NtfsParser.h"
 
 namespace tarnwell {
 
@@ -27,9 +27,9 @@ std::string Printf(const char* format, unsigned long long value) {
 bool PowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 }  // namespace
 
-ntfs::ntfs(ParserLinks links) : FileSystemParser(std::move(links)) {}
+NtfsParser::NtfsParser(ParserLinks links) : FileSystemParser(std::move(links)) {}
 
-void ntfs::Reset() {
+void NtfsParser::Reset() {
     entries.clear();
     names.clear();
     rowsByNumber.clear();
@@ -41,7 +41,7 @@ void ntfs::Reset() {
     recordCount = 0;
 }
 
-bool ntfs::Scan(RecoveryMode mode) {
+bool NtfsParser::Scan(RecoveryMode mode) {
     if (links_.reader == nullptr) return false;
     try {
         Reset();
@@ -80,7 +80,7 @@ bool ntfs::Scan(RecoveryMode mode) {
     }
 }
 
-std::uint64_t ntfs::ScanLimit() const {
+std::uint64_t NtfsParser::ScanLimit() const {
     std::uint64_t limit = volumeSize;
     std::uint64_t length = links_.reader->fileLength();
     auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(0, links_.reader->baseOffset()));
@@ -88,7 +88,7 @@ std::uint64_t ntfs::ScanLimit() const {
     return limit;
 }
 
-bool ntfs::ReadBootSector() {
+bool NtfsParser::ReadBootSector() {
     std::vector<std::uint8_t> sector(512);
     links_.reader->ReadAt(0, sector.data(), sector.size());
     bootSector = DecodeBootSector(sector);
@@ -110,7 +110,7 @@ bool ntfs::ReadBootSector() {
     return volumeSize != 0;
 }
 
-bool ntfs::LocateMft() {
+bool NtfsParser::LocateMft() {
     if (bootSector) {
         Status("boot sector is fine.Getting run of mft entry...");
         for (std::uint64_t lcn : {bootSector->mftLcn, bootSector->mftMirrorLcn}) {
@@ -127,7 +127,7 @@ bool ntfs::LocateMft() {
 
 // The first $MFT record of the volume whose run list agrees with where it lies;
 // that agreement also gives the cluster size when the boot sector is gone.
-bool ntfs::SearchMftRecord() {
+bool NtfsParser::SearchMftRecord() {
     std::optional<std::uint64_t> fallback;
     bool found = false;
     ScanVolumeForRecords(
@@ -167,7 +167,7 @@ bool ntfs::SearchMftRecord() {
     return fallback && ReadMftRunList(*fallback);
 }
 
-bool ntfs::UseMftCandidate(std::size_t index) {
+bool NtfsParser::UseMftCandidate(std::size_t index) {
     mftFound = false;
     if (index >= mftCandidates.size()) return false;
     const MftCandidate& c = mftCandidates[index];
@@ -182,7 +182,7 @@ bool ntfs::UseMftCandidate(std::size_t index) {
     return ReadMftRunList(c.entry.recordOffset);
 }
 
-void ntfs::ChooseAdvancedPicks() {
+void NtfsParser::ChooseAdvancedPicks() {
     const AdvancedChoice& pick = links_.advanced;
     if (mftCandidates.empty()) {
         if (pick.found) {
@@ -212,14 +212,14 @@ void ntfs::ChooseAdvancedPicks() {
     SelectMftCandidate(static_cast<std::size_t>(std::max(0, pick.table)), n);
 }
 
-void ntfs::SelectMftCandidate(std::size_t index, std::uint32_t sectorsPerCluster) {
+void NtfsParser::SelectMftCandidate(std::size_t index, std::uint32_t sectorsPerCluster) {
     chosenCandidate = index;
     chosenClusterSize = sectorsPerCluster > 0 ? sectorsPerCluster * 512ULL : 0;
 }
 
 // The MFT's own run list: record 0's $DATA, continued in the extension records
 // that its attribute list names, so that a fragmented MFT is read whole.
-bool ntfs::ReadMftRunList(std::uint64_t recordOffset) {
+bool NtfsParser::ReadMftRunList(std::uint64_t recordOffset) {
     std::vector<std::uint8_t> record(recordSize);
     links_.reader->ReadAt(static_cast<std::int64_t>(recordOffset), record.data(), record.size());
     if (!IsRecordSignature(record) || ApplyFixups(record.data(), record.size()) == FixupResult::Damaged) return false;
@@ -262,7 +262,7 @@ bool ntfs::ReadMftRunList(std::uint64_t recordOffset) {
     return true;
 }
 
-void ntfs::ReadMftRecords() {
+void NtfsParser::ReadMftRecords() {
     if (!mftFound || StopRequested()) return;
     std::uint64_t covered = 0;
     for (const ClusterRun& r : mftRuns.Runs()) covered = std::max(covered, r.vcn + r.length);
@@ -304,7 +304,7 @@ void ntfs::ReadMftRecords() {
     }
 }
 
-void ntfs::ParseRecord(std::uint8_t* record, RowId row) {
+void NtfsParser::ParseRecord(std::uint8_t* record, RowId row) {
     NtfsEntry& e = entries[row];
     ByteView raw(record, recordSize);
     e.signature = raw.Le32(0);
@@ -344,7 +344,7 @@ void ntfs::ParseRecord(std::uint8_t* record, RowId row) {
 
 // A base record whose $FILE_NAME or first $DATA extent moved into an extension
 // record takes them from there.
-void ntfs::ApplyExtensionRecords() {
+void NtfsParser::ApplyExtensionRecords() {
     for (const PendingExtension& p : pendingExtensions) {
         const NtfsEntry ext = entries[p.row];
         auto apply = [&](RowId baseRow) {
@@ -374,7 +374,7 @@ void ntfs::ApplyExtensionRecords() {
     }
 }
 
-RowId ntfs::AppendSyntheticFolder(std::string_view name) {
+RowId NtfsParser::AppendSyntheticFolder(std::string_view name) {
     NtfsEntry e;
     e.signature = 0x454C4946;  // "FILE"
     e.kind = 'D';
@@ -387,20 +387,20 @@ RowId ntfs::AppendSyntheticFolder(std::string_view name) {
     return e.selfIndex;
 }
 
-void ntfs::SetName(RowId row, std::string_view name) {
+void NtfsParser::SetName(RowId row, std::string_view name) {
     entries[row].nameOffset = static_cast<std::uint32_t>(names.size());
     entries[row].nameLength = static_cast<std::uint32_t>(name.size());
     names.append(name);
 }
 
-std::string_view ntfs::Name(RowId row) const {
+std::string_view NtfsParser::Name(RowId row) const {
     if (row >= entries.size()) return {};
     const NtfsEntry& e = entries[row];
     return std::string_view(names).substr(e.nameOffset, e.nameLength);
 }
 
 // Whether row may hang under the folder its $FILE_NAME names, and which row that is.
-bool ntfs::ParentOf(RowId row, RowId& parent) const {
+bool NtfsParser::ParentOf(RowId row, RowId& parent) const {
     const NtfsEntry& e = entries[row];
     if (e.parentIndex < 0) return false;
     auto number = static_cast<std::uint64_t>(e.parentIndex);
@@ -429,7 +429,7 @@ bool ntfs::ParentOf(RowId row, RowId& parent) const {
     return false;
 }
 
-void ntfs::LinkUnder(RowId parent, RowId child) {
+void NtfsParser::LinkUnder(RowId parent, RowId child) {
     NtfsEntry& p = entries[parent];
     NtfsEntry& c = entries[child];
     c.nextSibling = -1;
@@ -441,7 +441,7 @@ void ntfs::LinkUnder(RowId parent, RowId child) {
     c.listed = true;
 }
 
-void ntfs::BuildTree() {
+void NtfsParser::BuildTree() {
     const RowId records = entries.size();
     auto isRoot = [&](RowId i) {
         const NtfsEntry& e = entries[i];
@@ -506,12 +506,12 @@ void ntfs::BuildTree() {
     LinkUnder(rootIndex, orphanIndex);
 }
 
-RowId ntfs::FirstChild(RowId row) const {
+RowId NtfsParser::FirstChild(RowId row) const {
     if (row >= entries.size() || entries[row].firstChild < 0) return kNoRow;
     return static_cast<RowId>(entries[row].firstChild);
 }
 
-RowId ntfs::NextSibling(RowId row) const {
+RowId NtfsParser::NextSibling(RowId row) const {
     if (row >= entries.size() || entries[row].nextSibling < 0) return kNoRow;
     return static_cast<RowId>(entries[row].nextSibling);
 }
@@ -543,7 +543,7 @@ std::string LocalTimeText(std::uint64_t value) {
 }
 }  // namespace
 
-EntryInfo ntfs::Info(RowId row) const {
+EntryInfo NtfsParser::Info(RowId row) const {
     EntryInfo info;
     if (row >= entries.size()) return info;
     const NtfsEntry& e = entries[row];
@@ -560,19 +560,19 @@ EntryInfo ntfs::Info(RowId row) const {
     return info;
 }
 
-OutputTimes ntfs::TimesOf(RowId row) const {
+OutputTimes NtfsParser::TimesOf(RowId row) const {
     if (row >= entries.size()) return {};
     return {ToFileTime(entries[row].accessed), ToFileTime(entries[row].modified)};
 }
 
-DetailTexts ntfs::FormatTimes(RowId row) const {
+DetailTexts NtfsParser::FormatTimes(RowId row) const {
     if (row >= entries.size()) return {};
     const NtfsEntry& e = entries[row];
     return {LocalTimeText(e.created), LocalTimeText(e.accessed), LocalTimeText(e.modified),
             AttributeText(e.fileAttributes)};
 }
 
-std::string ntfs::FormatSize(RowId row) const {
+std::string NtfsParser::FormatSize(RowId row) const {
     if (row >= entries.size()) return {};
     return FormatSizeText(entries[row].dataSize);
 }

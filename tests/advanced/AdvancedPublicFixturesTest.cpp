@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 #include "fs/ParserFactory.h"
 #include "support/GzipImage.h"
 #include "support/ImageListing.h"
@@ -67,7 +67,7 @@ public:
     std::size_t written = 0;
 };
 
-void ScanAndWalk(readWriteInterface& reader, const std::string& kind, const AdvancedChoice& pick) {
+void ScanAndWalk(SectorReader& reader, const std::string& kind, const AdvancedChoice& pick) {
     RecordingPrompter prompter;
     ParserLinks links;
     links.reader = &reader;
@@ -110,7 +110,7 @@ TEST(AdvancedPublicFixtures, DamagedImagesEndWithAnAcyclicTree) {
     for (const PublicImage& image : images) {
         SCOPED_TRACE(image.path);
         const std::string full = root + "/" + image.path;
-        std::unique_ptr<readWriteInterface> reader;
+        std::unique_ptr<SectorReader> reader;
         test::TempDir unpacked;
         if (image.path.size() > 7 && image.path.compare(image.path.size() - 7, 7, ".tar.xz") == 0) {
             const std::string cmd = "tar -xJf '" + full + "' -C '" + unpacked.path().string() + "'";
@@ -118,7 +118,7 @@ TEST(AdvancedPublicFixtures, DamagedImagesEndWithAnAcyclicTree) {
             fs::path file;
             for (const auto& e : fs::recursive_directory_iterator(unpacked.path()))
                 if (e.is_regular_file()) file = e.path();
-            auto f = std::make_unique<FileReadSeek>();
+            auto f = std::make_unique<FileReader>();
             ASSERT_TRUE(f->Open(file.string()));
             reader = std::move(f);
         } else {

@@ -10,16 +10,16 @@
 
 #include "advanced/TableFinder.h"
 #include "device/MemoryReader.h"
-#include "fs/ParserFactory.h"
-#include "fs/fat/Fat64Class.h"
+#include "fs/exfat/ExFatParser.h"
 #include "fs/fat/FatParser.h"
+#include "fs/ParserFactory.h"
 #include "support/ImageListing.h"
 #include "support/TestImages.h"
 
 namespace tarnwell {
 namespace {
 
-ParserLinks Links(readWriteInterface& reader, RecordingPrompter& prompter) {
+ParserLinks Links(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;
     links.reader = &reader;
     links.prompter = &prompter;
@@ -108,7 +108,7 @@ TEST_P(ExFatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
     const bool rootLost = c.damage == Damage::RootCluster;
     const bool tableLost = c.damage == Damage::BootAndTable;
     const bool orphansExpected = rootLost || tableLost;
-    const auto& intactEntries = dynamic_cast<Fat64Class&>(*intact).Entries();
+    const auto& intactEntries = dynamic_cast<ExFatParser&>(*intact).Entries();
     std::size_t unjoined = 0;
     const std::string orphan = std::string(kFatOrphanFolderName) + "/";
     std::size_t compared = 0;

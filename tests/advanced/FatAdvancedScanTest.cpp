@@ -8,11 +8,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "device/MemoryReader.h"
-#include "fs/ParserFactory.h"
-#include "fs/fat/FatParser.h"
-#include "partition/FatBootSector.h"
 #include "advanced/TableFinder.h"
+#include "device/MemoryReader.h"
+#include "fs/fat/FatParser.h"
+#include "fs/ParserFactory.h"
+#include "partition/FatBootSector.h"
 #include "support/ImageListing.h"
 #include "support/Md5.h"
 #include "support/TestImages.h"

@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "advanced/TableFinder.h"
+#include "core/ByteView.h"
 #include "device/MemoryReader.h"
-#include "fs/ByteView.h"
 #include "fs/ParserFactory.h"
 #include "support/ImageListing.h"
 #include "support/TestImages.h"

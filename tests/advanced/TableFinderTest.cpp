@@ -4,10 +4,10 @@
 #include <fstream>
 
 #include "advanced/TableFinder.h"
-#include "app/Prompter.h"
+#include "core/ByteView.h"
+#include "core/Prompter.h"
 #include "device/MemoryReader.h"
-#include "fs/ByteView.h"
-#include "fs/ntfs/ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
 #include "partition/FatBootSector.h"
 #include "support/TestImages.h"
 
@@ -199,7 +199,7 @@ TEST(AdvancedFinder, NtfsMftFoundWithTheBootSectorZeroedAndTheBackupGivesTheClus
     links.prompter = &prompter;
     links.volume.fileSystem = "NTFS";
     links.volume.sectorCount = reader.deviceSectorCount();
-    ntfs parser(links);
+    NtfsParser parser(links);
     ASSERT_GE(parser.FindMftCandidates(3), 1u);
     EXPECT_EQ(parser.MftCandidates()[0].entry.recordOffset, mft);
 }

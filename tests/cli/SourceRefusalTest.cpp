@@ -14,7 +14,7 @@
 #include <memory>
 #include <thread>
 
-#include "fs/Sha256.h"
+#include "core/Sha256.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cli/VolumeChoice.h"
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 #include "support/TestImages.h"
 
 namespace tarnwell {
@@ -29,7 +29,7 @@ TEST_P(VolumeRange, StartAndSizePastTheEndAreRefused) {
     const RangeCase& c = GetParam();
     std::string image = test::ImagePath("fat16-stick");
     ASSERT_FALSE(image.empty());
-    FileReadSeek reader;
+    FileReader reader;
     ASSERT_TRUE(reader.Open(image));
     cli::VolumeOptions o;
     o.startSector = c.start;

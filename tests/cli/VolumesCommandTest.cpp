@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "cli/VolumeChoice.h"
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -166,7 +166,7 @@ TEST(VolumesCommand, InterruptKeepsTheRowsFound) {
 
 cli::VolumeChoice Choose(const std::string& path, cli::VolumeOptions o) {
     SilentPrompter quiet;
-    FileReadSeek reader(quiet);
+    FileReader reader(quiet);
     EXPECT_TRUE(reader.Open(path)) << path;
     return cli::ChooseVolume(reader, o);
 }

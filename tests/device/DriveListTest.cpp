@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "device/DriveList.h"
+#include "scan/DriveList.h"
 #include "support/TempDir.h"
 
 namespace tarnwell {

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "device/FileReadSeek.h"
-#include "device/SourceReader.h"
+#include "device/FileReader.h"
+#include "device/SourceOpener.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -18,8 +18,8 @@ bool Have(const char* tool) { return std::system((std::string("command -v ") + t
 int Shell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
 // Every byte the container reader gives equals the raw card's.
-void ExpectSameMedia(readWriteInterface& container, const std::string& raw) {
-    FileReadSeek plain;
+void ExpectSameMedia(SectorReader& container, const std::string& raw) {
+    FileReader plain;
     ASSERT_TRUE(plain.Open(raw));
     ASSERT_EQ(container.fileLength(), plain.fileLength());
     std::vector<std::uint8_t> a(4 << 20), b(4 << 20);

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 #include "device/MemoryReader.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -33,11 +33,11 @@ std::string WriteImage(const test::TempDir& dir, const std::vector<std::uint8_t>
     return path;
 }
 
-TEST(FileReadSeek, ImageFileSectorCountIsLengthOverSectorSize) {
+TEST(FileReader, ImageFileSectorCountIsLengthOverSectorSize) {
     test::TempDir dir;
     std::string path = WriteImage(dir, NumberedSectors(9, 300));
     RecordingPrompter prompter;
-    FileReadSeek reader(prompter);
+    FileReader reader(prompter);
     ASSERT_TRUE(reader.Open(path));
     EXPECT_EQ(reader.fileLength(), 9 * 512u + 300);
     EXPECT_EQ(reader.deviceSectorCount(), 9u);
@@ -48,7 +48,7 @@ TEST(FileReadSeek, ImageFileSectorCountIsLengthOverSectorSize) {
 // Bytes past the end are as lost as a refused sector: zeros, counted in bytes
 // and in the sectors they fall in, so a file reaching past a short image is
 // never taken for whole.
-TEST(FileReadSeek, ReadPastTheEndDeliversWhatIsThereThenCountedZeros) {
+TEST(FileReader, ReadPastTheEndDeliversWhatIsThereThenCountedZeros) {
     test::TempDir dir;
     auto bytes = NumberedSectors(2, 100);  // 1124 bytes: the third sector is cut short
     std::string path = WriteImage(dir, bytes);
@@ -70,7 +70,7 @@ TEST(FileReadSeek, ReadPastTheEndDeliversWhatIsThereThenCountedZeros) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("offset " + std::to_string(c.offset) + " count " + std::to_string(c.count));
-        FileReadSeek reader;
+        FileReader reader;
         ASSERT_TRUE(reader.Open(path));
         std::vector<std::uint8_t> buf(c.count, 0xAA);
         EXPECT_EQ(reader.ReadAt(c.offset, buf.data(), buf.size()), c.present == c.count);
@@ -85,10 +85,10 @@ TEST(FileReadSeek, ReadPastTheEndDeliversWhatIsThereThenCountedZeros) {
 // A source cut short while it is being read (an image still being copied, a
 // file truncated by another program): what went reads as counted zeros, the
 // reader moves on and what is left is still read.
-TEST(FileReadSeek, ASourceThatShrinksUnderTheReaderIsCountedUnreadable) {
+TEST(FileReader, ASourceThatShrinksUnderTheReaderIsCountedUnreadable) {
     test::TempDir dir;
     std::string path = WriteImage(dir, NumberedSectors(64));
-    FileReadSeek reader;
+    FileReader reader;
     ASSERT_TRUE(reader.Open(path));
     std::vector<std::uint8_t> buf(4 * 512, 0xAA);
     ASSERT_TRUE(reader.ReadAt(40 * 512, buf.data(), buf.size()));
@@ -115,10 +115,10 @@ TEST(FileReadSeek, ASourceThatShrinksUnderTheReaderIsCountedUnreadable) {
     EXPECT_EQ(SectorNumber(buf.data()), 5u) << "what is left is still read";
 }
 
-TEST(FileReadSeek, BaseOffsetAddressesTheVolume) {
+TEST(FileReader, BaseOffsetAddressesTheVolume) {
     test::TempDir dir;
     std::string path = WriteImage(dir, NumberedSectors(4096));
-    FileReadSeek reader;
+    FileReader reader;
     ASSERT_TRUE(reader.Open(path));
     reader.SetBaseOffset(2048 * 512);
 
@@ -136,11 +136,11 @@ TEST(FileReadSeek, BaseOffsetAddressesTheVolume) {
     EXPECT_FALSE(reader.Seek(-2049 * 512, 0));
 }
 
-TEST(FileReadSeek, OpenFailuresSayInvalidHandle) {
+TEST(FileReader, OpenFailuresSayInvalidHandle) {
     test::TempDir dir;
     for (std::string path : {(dir / "missing.img").string(), dir.path().string()}) {
         RecordingPrompter prompter;
-        FileReadSeek reader(prompter);
+        FileReader reader(prompter);
         EXPECT_FALSE(reader.Open(path)) << path;
         ASSERT_EQ(prompter.informed.size(), 1u);
         EXPECT_EQ(prompter.informed[0], "invalid handle ...");
@@ -152,10 +152,10 @@ TEST(FileReadSeek, OpenFailuresSayInvalidHandle) {
 }
 
 // The descriptor the reader holds must be read-only, whatever the user's rights.
-TEST(FileReadSeek, HoldsTheSourceOpenForReadingOnly) {
+TEST(FileReader, HoldsTheSourceOpenForReadingOnly) {
     test::TempDir dir;
     std::string path = WriteImage(dir, NumberedSectors(8));
-    FileReadSeek reader;
+    FileReader reader;
     ASSERT_TRUE(reader.Open(path));
     int found = 0;
     for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {

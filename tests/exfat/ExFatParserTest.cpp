@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 #include "device/MemoryReader.h"
+#include "fs/exfat/ExFatParser.h"
 #include "fs/ParserFactory.h"
-#include "fs/fat/Fat64Class.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -22,7 +22,7 @@ std::string Slurp(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-ParserLinks LinksFor(readWriteInterface& reader, RecordingPrompter& prompter) {
+ParserLinks LinksFor(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;
     links.reader = &reader;
     links.prompter = &prompter;
@@ -42,7 +42,7 @@ protected:
         ASSERT_TRUE(parser->Scan(RecoveryMode::Standard));
     }
     std::string image;
-    FileReadSeek reader;
+    FileReader reader;
     RecordingPrompter prompter;
     std::unique_ptr<FileSystemParser> parser;
 };
@@ -97,9 +97,9 @@ protected:
         in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     // Parses bytes (patched or not) in memory.
-    std::unique_ptr<Fat64Class> Parse(std::vector<std::uint8_t> b) {
+    std::unique_ptr<ExFatParser> Parse(std::vector<std::uint8_t> b) {
         readers.push_back(std::make_unique<MemoryReader>(std::move(b)));
-        auto p = std::make_unique<Fat64Class>(LinksFor(*readers.back(), prompter));
+        auto p = std::make_unique<ExFatParser>(LinksFor(*readers.back(), prompter));
         EXPECT_TRUE(p->Scan(RecoveryMode::Standard));
         return p;
     }
@@ -213,7 +213,7 @@ TEST_F(ExFat4k, RefusesWhatIsNotExFat) {
     std::vector<std::uint8_t> spoiled = bytes;
     spoiled[3] = 'N';
     MemoryReader reader(spoiled);
-    Fat64Class p(LinksFor(reader, prompter));
+    ExFatParser p(LinksFor(reader, prompter));
     EXPECT_FALSE(p.Scan(RecoveryMode::Standard));
     ASSERT_EQ(prompter.informed.size(), 1u);
     EXPECT_EQ(prompter.informed[0], "Selected Drive is not in exFat Format");

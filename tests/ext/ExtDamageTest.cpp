@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ExtTestSupport.h"
 #include "device/MemoryReader.h"
+#include "ExtTestSupport.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -60,7 +60,7 @@ void ExerciseAll(FileSystemParser& p, const std::string& what) {
         CksumSink sink;
         ExtractStatus status = p.ExtractData(l.id, sink);
         // A regular file comes out at its size, whatever could be read of it.
-        const ExtEntry* row = static_cast<ext2Class&>(p).Row(l.id);
+        const ExtEntry* row = static_cast<ExtParser&>(p).Row(l.id);
         if ((row->mode & 0xF000) == 0x8000 && status != ExtractStatus::Failed) {
             EXPECT_EQ(sink.size, p.Info(l.id).size) << what << ": " << path;
         }

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <functional>
 
-#include "ExtTestSupport.h"
 #include "device/MemoryReader.h"
+#include "ExtTestSupport.h"
 #include "support/TestImages.h"
 
 namespace tarnwell::test {

@@ -2,13 +2,13 @@
 
 #include <sstream>
 
-#include "fs/TextEncoding.h"
+#include "core/TextEncoding.h"
 
 #include "support/TestImages.h"
 
 namespace tarnwell::test {
 
-ScannedImage ScanReader(std::unique_ptr<readWriteInterface> reader, ProgressSink* progress, Prompter* prompter) {
+ScannedImage ScanReader(std::unique_ptr<SectorReader> reader, ProgressSink* progress, Prompter* prompter) {
     ScannedImage s;
     ParserLinks links;
     links.reader = reader.get();
@@ -23,7 +23,7 @@ ScannedImage ScanReader(std::unique_ptr<readWriteInterface> reader, ProgressSink
 }
 
 ScannedImage ScanImage(const std::string& path, ProgressSink* progress, Prompter* prompter) {
-    auto reader = std::make_unique<FileReadSeek>();
+    auto reader = std::make_unique<FileReader>();
     if (!reader->Open(path)) return {};
     return ScanReader(std::move(reader), progress, prompter);
 }

@@ -8,22 +8,22 @@
 #include <string>
 #include <vector>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
+#include "fs/ext/ExtParser.h"
 #include "fs/ParserFactory.h"
-#include "fs/ext/ext2Class.h"
 
 namespace tarnwell::test {
 
 // A parser over an image file, scanned.
 struct ScannedImage {
-    std::unique_ptr<readWriteInterface> reader;
+    std::unique_ptr<SectorReader> reader;
     std::unique_ptr<FileSystemParser> parser;
     bool scanned = false;
 
-    ext2Class& ext() { return static_cast<ext2Class&>(*parser); }
+    ExtParser& ext() { return static_cast<ExtParser&>(*parser); }
 };
 ScannedImage ScanImage(const std::string& path, ProgressSink* progress = nullptr, Prompter* prompter = nullptr);
-ScannedImage ScanReader(std::unique_ptr<readWriteInterface> reader, ProgressSink* progress = nullptr,
+ScannedImage ScanReader(std::unique_ptr<SectorReader> reader, ProgressSink* progress = nullptr,
                         Prompter* prompter = nullptr);
 
 struct Listed {

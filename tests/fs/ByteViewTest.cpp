@@ -4,8 +4,8 @@
 #include <limits>
 #include <vector>
 
-#include "fs/ByteView.h"
-#include "fs/TextEncoding.h"
+#include "core/ByteView.h"
+#include "core/TextEncoding.h"
 
 namespace tarnwell {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "fs/DisplayText.h"
+#include "core/DisplayText.h"
 
 namespace tarnwell {
 namespace {

@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/Prompter.h"
-#include "device/FileReadSeek.h"
-#include "fs/ParserFactory.h"
+#include "core/Prompter.h"
+#include "device/FileReader.h"
 #include "fs/fat/FatParser.h"
+#include "fs/ParserFactory.h"
 #include "partition/FatBootSector.h"
 #include "support/TempDir.h"
 
@@ -190,7 +190,7 @@ TEST(FatBootSector, ACorruptTableSizeOnALargeSparseImageAsksOnlyForWhatTheImageH
         rlimit as{std::uint64_t{1} << 30, std::uint64_t{1} << 30};
         ::setrlimit(RLIMIT_AS, &as);
 #endif
-        FileReadSeek reader;
+        FileReader reader;
         if (!reader.Open(image)) _exit(3);
         SilentPrompter quiet;
         ParserLinks links;

@@ -11,8 +11,8 @@
 #include <set>
 #include <sstream>
 
-#include "fs/ParserFactory.h"
 #include "fs/fat/FatParser.h"
+#include "fs/ParserFactory.h"
 #include "support/GzipImage.h"
 #include "support/Md5.h"
 #include "support/TestImages.h"

@@ -9,9 +9,9 @@
 #include <map>
 #include <sstream>
 
-#include "device/FileReadSeek.h"
-#include "fs/ParserFactory.h"
+#include "device/FileReader.h"
 #include "fs/fat/FatParser.h"
+#include "fs/ParserFactory.h"
 #include "support/TestImages.h"
 
 namespace tarnwell {
@@ -56,7 +56,7 @@ std::vector<Row> FlsRows(const std::string& text, std::int64_t offset, std::vect
 }
 
 struct Volume {
-    FileReadSeek reader;
+    FileReader reader;
     RecordingPrompter prompter;
     std::unique_ptr<FileSystemParser> parser;
 

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "device/MemoryReader.h"
-#include "fs/ParserFactory.h"
-#include "fs/fat/Fat16Class.h"
-#include "fs/fat/Fat32Class.h"
+#include "fs/fat/Fat16Parser.h"
+#include "fs/fat/Fat32Parser.h"
 #include "fs/fat/FatDirectory.h"
+#include "fs/ParserFactory.h"
 #include "fs/RecycleIndex.h"
 #include "support/FatFixture.h"
 #include "support/TestImages.h"
@@ -111,9 +111,9 @@ TEST(FatParser, FactoryNamesAndTheBootSectorProbe) {
     EXPECT_TRUE(b.scanned);
     EXPECT_TRUE(c.scanned) << "a mounted FAT volume is told apart by its boot sector";
     EXPECT_TRUE(d.scanned);
-    EXPECT_NE(dynamic_cast<Fat16Class*>(c.parser.get()), nullptr);
-    EXPECT_NE(dynamic_cast<Fat32Class*>(d.parser.get()), nullptr);
-    EXPECT_TRUE(e.scanned) << "Fat16Class reads FAT12 and FAT16 alike";
+    EXPECT_NE(dynamic_cast<Fat16Parser*>(c.parser.get()), nullptr);
+    EXPECT_NE(dynamic_cast<Fat32Parser*>(d.parser.get()), nullptr);
+    EXPECT_TRUE(e.scanned) << "Fat16Parser reads FAT12 and FAT16 alike";
     EXPECT_EQ(b.parser->Info(b.parser->Root()).name, "ROOT");
 }
 
@@ -384,7 +384,7 @@ TEST(FatParser, StopKeepsWhatWasFound) {
     links.control = &control;
     SilentPrompter quiet;
     links.prompter = &quiet;
-    Fat16Class parser(links);
+    Fat16Parser parser(links);
     ASSERT_TRUE(parser.Scan(RecoveryMode::Standard));
     EXPECT_EQ(parser.RowCount(), 2u) << "the root and its folder, not what is inside";
 }
@@ -402,7 +402,7 @@ TEST(FatParser, UnreadableSectorsAreCountedAndTheCopyOfTheTableStandsIn) {
     links.reader = &reader;
     SilentPrompter quiet;
     links.prompter = &quiet;
-    Fat16Class parser(links);
+    Fat16Parser parser(links);
     ASSERT_TRUE(parser.Scan(RecoveryMode::Standard));
     RowId row = parser.FirstChild(parser.Root());
     StringSink sink;

@@ -9,9 +9,9 @@
 #include <functional>
 #include <map>
 
-#include "fs/FileTime.h"
+#include "core/FileTime.h"
+#include "core/Sha256.h"
 #include "fs/OutputWriter.h"
-#include "fs/Sha256.h"
 #include "support/FakeParser.h"
 #include "support/TempDir.h"
 

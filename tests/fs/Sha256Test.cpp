@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "fs/Sha256.h"
+#include "core/Sha256.h"
 
 namespace tarnwell {
 namespace {

@@ -15,13 +15,13 @@
 #include <mutex>
 #include <thread>
 
-#include "GuiTestSupport.h"
-#include "advanced/advanceOptions.h"
-#include "app/ParceModeNtfsDlg.h"
+#include "core/ByteView.h"
 #include "device/MemoryReader.h"
-#include "fs/ByteView.h"
+#include "gui/AdvancedInputPage.h"
+#include "gui/RecoveryModePage.h"
+#include "gui/ScanResultsPage.h"
+#include "GuiTestSupport.h"
 #include "partition/FatBootSector.h"
-#include "scan/VolumeScanDlg.h"
 #include "support/ImageListing.h"
 #include "support/TestImages.h"
 
@@ -68,7 +68,7 @@ Truth TruthOf(const std::vector<std::uint8_t>& image, TableKind kind) {
 
 // A reader that holds every read from gateAt on until released, so that a
 // test can act while the finder is inside a read.
-class GateReader final : public readWriteInterface {
+class GateReader final : public SectorReader {
 public:
     GateReader(std::vector<std::uint8_t> bytes, std::uint64_t gateAt) : bytes_(std::move(bytes)), gateAt_(gateAt) {
         SetLength(bytes_.size());
@@ -138,9 +138,9 @@ class AdvancedPageTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<GuiHarness> h;
-    QPointer<advanceOptions> page;
+    QPointer<AdvancedInputPage> page;
 
-    void Select(const std::string& fileSystem, std::unique_ptr<readWriteInterface> reader, const char* max = "3") {
+    void Select(const std::string& fileSystem, std::unique_ptr<SectorReader> reader, const char* max = "3") {
         ScanSession& s = h->app->session;
         const std::uint64_t bytes = reader ? reader->fileLength() : 0;
         s.reader = std::move(reader);
@@ -155,8 +155,8 @@ class AdvancedPageTest : public QObject {
 
     // Opens the page over the session as Select left it; waits for the search when asked.
     void OpenPage(bool wait = true) {
-        page = new advanceOptions(*h->app);
-        QSignalSpy finished(page.data(), &advanceOptions::searchFinished);
+        page = new AdvancedInputPage(*h->app);
+        QSignalSpy finished(page.data(), &AdvancedInputPage::searchFinished);
         h->app->Open(h->app->Page(PageKind::DriveSelection), page);
         if (wait) QVERIFY(finished.count() > 0 || finished.wait(30000));
     }
@@ -270,14 +270,14 @@ private slots:
         h->app->parserMaker = nullptr;  // the real parsers
         Select("FAT32", std::make_unique<MemoryReader>(bytes), "4");
         // The road from the recovery mode page, as the user takes it.
-        auto* mode = new ParceModeNtfsDlg(*h->app, PageKind::VolumeList);
+        auto* mode = new RecoveryModePage(*h->app, PageKind::VolumeList);
         h->app->Open(h->app->Page(PageKind::DriveSelection), mode);
         mode->findChild<QRadioButton*>("advanced")->click();
         mode->findChild<QLineEdit*>("maxFileSystems")->setText("4");
         QTest::mouseClick(mode->NextButton(), Qt::LeftButton);
-        page = qobject_cast<advanceOptions*>(h->app->Current());
+        page = qobject_cast<AdvancedInputPage*>(h->app->Current());
         QVERIFY(page);
-        QSignalSpy finished(page.data(), &advanceOptions::searchFinished);
+        QSignalSpy finished(page.data(), &AdvancedInputPage::searchFinished);
         QVERIFY(finished.count() > 0 || finished.wait(30000));
         auto* clusters = W<QComboBox>("clusters");
         const QString firstCluster = clusters->itemText(0);
@@ -289,7 +289,7 @@ private slots:
         W<QComboBox>("tables")->setCurrentIndex(0);
 
         QTest::mouseClick(page->NextButton(), Qt::LeftButton);
-        auto* results = qobject_cast<VolumeScanDlg*>(h->app->Current());
+        auto* results = qobject_cast<ScanResultsPage*>(h->app->Current());
         QVERIFY(results);
         const AdvancedChoice& picks = h->app->session.advanced;
         QCOMPARE(picks.max, 4);
@@ -306,12 +306,12 @@ private slots:
         }
         QCOMPARE(Find<QComboBox>(results, "mirrorClusters")->currentText(), firstCluster);
 
-        QSignalSpy scanned(results, &VolumeScanDlg::scanFinished);
+        QSignalSpy scanned(results, &ScanResultsPage::scanFinished);
         QVERIFY(scanned.count() > 0 || scanned.wait(60000));
         QCOMPARE(results->Job().Outcome(), ScanOutcome::Completed);
-        CXHtmlTree* tree = results->Tree();
+        CheckTree* tree = results->Tree();
         QStringList top;
-        for (HTREEITEM c : tree->Children(tree->GetRootItem())) top << tree->GetItemText(c);
+        for (TreeItem c : tree->Children(tree->GetRootItem())) top << tree->GetItemText(c);
         // fls cuts very long names short, so its name need only begin ours.
         for (const auto& [path, entry] : ParseFls(ReadImageFile("fat32-card.fls"))) {
             if (path.find('/') != std::string::npos) continue;
@@ -328,9 +328,9 @@ private slots:
 
     void PauseHoldsTheSearchAndStopKeepsWhatWasFound() {
         auto* reader = new GateReader(TwoFat32Heads(), 1u << 20);
-        Select("FAT32", std::unique_ptr<readWriteInterface>(reader));
+        Select("FAT32", std::unique_ptr<SectorReader>(reader));
         OpenPage(false);
-        QSignalSpy finished(page.data(), &advanceOptions::searchFinished);
+        QSignalSpy finished(page.data(), &AdvancedInputPage::searchFinished);
         QVERIFY(reader->WaitUntilHeld(10000));  // the first MiB is searched, the second is being read
         QTest::mouseClick(W<QPushButton>("pause"), Qt::LeftButton);
         reader->Release();
@@ -357,10 +357,10 @@ private slots:
     // session's reader must have ended first (the ASan build sees it otherwise).
     void BackWaitsForTheFinderBeforeThePageGoes() {
         auto* reader = new GateReader(TwoFat32Heads(), 1u << 20);
-        Select("FAT32", std::unique_ptr<readWriteInterface>(reader));
-        auto* mode = new ParceModeNtfsDlg(*h->app, PageKind::VolumeList);
+        Select("FAT32", std::unique_ptr<SectorReader>(reader));
+        auto* mode = new RecoveryModePage(*h->app, PageKind::VolumeList);
         h->app->Open(h->app->Page(PageKind::DriveSelection), mode);
-        page = new advanceOptions(*h->app);
+        page = new AdvancedInputPage(*h->app);
         h->app->Open(mode, page);
         QVERIFY(reader->WaitUntilHeld(10000));
         QTest::mouseClick(W<QPushButton>("stop"), Qt::LeftButton);

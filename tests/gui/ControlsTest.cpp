@@ -6,9 +6,9 @@
 #include <QSignalSpy>
 #include <QStyleHints>
 
+#include "gui/CheckList.h"
+#include "gui/CheckTree.h"
 #include "GuiTestSupport.h"
-#include "controls/CCheckListCtrl.h"
-#include "controls/CXHtmlTree.h"
 
 using namespace tarnwell;
 using namespace tarnwell::test;
@@ -17,9 +17,9 @@ class ControlsTest : public QObject {
     Q_OBJECT
 
     struct Tree {
-        CXHtmlTree view;
+        CheckTree view;
         QAbstractItemModelTester tester{view.Model(), QAbstractItemModelTester::FailureReportingMode::QtTest};
-        HTREEITEM root, folder, a, b, c;
+        TreeItem root, folder, a, b, c;
         Tree() {
             view.Initialize(true, true);
             view.resize(300, 300);
@@ -32,9 +32,9 @@ class ControlsTest : public QObject {
             view.show();
             QVERIFY(QTest::qWaitForWindowExposed(&view));
         }
-        int Checked(std::initializer_list<HTREEITEM> items) const {
+        int Checked(std::initializer_list<TreeItem> items) const {
             int n = 0;
-            for (HTREEITEM i : items) n += view.GetCheck(i) ? 1 : 0;
+            for (TreeItem i : items) n += view.GetCheck(i) ? 1 : 0;
             return n;
         }
     };
@@ -60,12 +60,12 @@ private slots:
     void InsertingUnderACheckedFolderFollowsTheNewChild() {
         Tree t;
         t.view.SetCheck(t.folder, true);
-        HTREEITEM d = t.view.InsertItem("d.jpg", {}, t.folder);
+        TreeItem d = t.view.InsertItem("d.jpg", {}, t.folder);
         QCOMPARE(t.view.StateImage(t.folder), 3);
         QCOMPARE(t.view.StateImage(t.root), 3);
         t.view.SetCheck(d, true);
         QCOMPARE(t.view.StateImage(t.root), 2);
-        XTreeNewItem checked;
+        NewCheckItem checked;
         checked.text = "e.jpg";
         checked.checked = true;
         t.view.InsertItem(checked, t.folder);
@@ -118,45 +118,45 @@ private slots:
 
     void LabelClicksAreToldAndBoxClicksAreNot() {
         Tree t;
-        QSignalSpy labels(&t.view, &CXHtmlTree::labelClicked);
-        QSignalSpy checks(&t.view, &CXHtmlTree::checkboxClicked);
+        QSignalSpy labels(&t.view, &CheckTree::labelClicked);
+        QSignalSpy checks(&t.view, &CheckTree::checkboxClicked);
         const QRect box = CheckBoxRect(&t.view, t.view.IndexOf(t.a));
         QTest::mouseClick(t.view.viewport(), Qt::LeftButton, {}, box.center());
         QCOMPARE(labels.count(), 0);
         QCOMPARE(checks.count(), 1);
         QTest::mouseClick(t.view.viewport(), Qt::LeftButton, {}, QPoint(box.right() + 30, box.center().y()));
         QCOMPARE(labels.count(), 1);
-        QCOMPARE(labels.at(0).at(0).value<HTREEITEM>(), t.a);
+        QCOMPARE(labels.at(0).at(0).value<TreeItem>(), t.a);
     }
 
     void ChildrenAreLoadedOnceWhenTheFolderIsFirstOpened() {
-        CXHtmlTree view;
+        CheckTree view;
         QAbstractItemModelTester tester(view.Model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         view.Initialize(true, true);
         int loads = 0;
-        view.SetChildrenLoader([&](HTREEITEM item) {
+        view.SetChildrenLoader([&](TreeItem item) {
             ++loads;
-            std::vector<XTreeNewItem> newItems(3);
+            std::vector<NewCheckItem> newItems(3);
             for (int i = 0; i < 3; ++i) newItems[i].text = QString("f%1").arg(i);
             view.InsertItems(newItems, item);
         });
-        XTreeNewItem folder;
+        NewCheckItem folder;
         folder.text = "DCIM";
         folder.mayHaveChildren = true;
-        HTREEITEM item = view.InsertItem(folder);
+        TreeItem item = view.InsertItem(folder);
         QVERIFY(view.Model()->hasChildren(view.IndexOf(item)));
         QCOMPARE(view.Model()->rowCount(view.IndexOf(item)), 0);
         QCOMPARE(loads, 0);
-        view.Expand(item, CXHtmlTree::ExpandIt);
-        view.Expand(item, CXHtmlTree::Collapse);
-        view.Expand(item, CXHtmlTree::ExpandIt);
+        view.Expand(item, CheckTree::ExpandIt);
+        view.Expand(item, CheckTree::Collapse);
+        view.Expand(item, CheckTree::ExpandIt);
         QCOMPARE(loads, 1);
         QCOMPARE(view.Children(item).size(), size_t(3));
         QVERIFY(view.Data(item)->expandedOnce);
     }
 
     void TheHeaderBoxFollowsTheRowsAndChecksAll() {
-        CCheckListCtrl list;
+        CheckList list;
         list.setColumnCount(2);
         list.setHeaderLabels({"File(s) List", "Size"});
         list.InitHeaderCheck();
@@ -164,7 +164,7 @@ private slots:
         list.resize(400, 300);
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
-        QSignalSpy clicks(&list, &CCheckListCtrl::rowCheckClicked);
+        QSignalSpy clicks(&list, &CheckList::rowCheckClicked);
         auto clickRow = [&](int row) {
             QModelIndex index = list.model()->index(row, 0);
             QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, CheckBoxCentre(&list, index));

@@ -20,8 +20,8 @@ void PlanCard(FakeParser& p) {
     p.Add(0, "LOST", true);
 }
 
-CKorvaneApp::Options GuiHarness::Options(const DriveListRoots* roots) {
-    CKorvaneApp::Options o;
+WizardApp::Options GuiHarness::Options(const DriveListRoots* roots) {
+    WizardApp::Options o;
     o.answerer = &answers;
     o.lockFolder = dir.path().string();
     if (roots) {
@@ -41,7 +41,7 @@ CKorvaneApp::Options GuiHarness::Options(const DriveListRoots* roots) {
 }
 
 GuiHarness::GuiHarness(bool start, const DriveListRoots* roots) {
-    app = std::make_unique<CKorvaneApp>(Options(roots));
+    app = std::make_unique<WizardApp>(Options(roots));
     app->parserMaker = [this](const std::string&, ParserLinks links) {
         auto p = std::make_unique<FakeParser>(std::move(links));
         plan(*p);

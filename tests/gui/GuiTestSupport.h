@@ -11,19 +11,19 @@
 #include <memory>
 #include <string>
 
-#include "app/CKorvaneApp.h"
+#include "gui/WizardApp.h"
 #include "support/FakeParser.h"
 #include "support/TempDir.h"
 
 namespace tarnwell::test {
 
 // A QTest main that runs on the offscreen platform unless told otherwise.
-#define TARNWELL_QTEST_MAIN(TestClass)                                            \
+#define TARNWELL_QTEST_MAIN(Suite)                                            \
     int main(int argc, char** argv) {                                             \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                       \
             qputenv("QT_QPA_PLATFORM", "offscreen");                              \
         QApplication app(argc, argv);                                             \
-        TestClass test;                                                           \
+        Suite test;                                                           \
         return QTest::qExec(&test, argc, argv);                                   \
     }
 
@@ -35,14 +35,14 @@ struct GuiHarness {
     RecordingPrompter answers;
     int exitCode = -1;  // what the close box ended with, -1 while running
     int urlsOpened = 0;
-    std::unique_ptr<CKorvaneApp> app;
+    std::unique_ptr<WizardApp> app;
     std::function<void(FakeParser&)> plan = PlanCard;
     FakeParser* fake = nullptr;
     std::chrono::microseconds delayPerRow{0};
 
     // Makes the application; start runs its start-up.
     explicit GuiHarness(bool start = true, const DriveListRoots* roots = nullptr);
-    CKorvaneApp::Options Options(const DriveListRoots* roots);
+    WizardApp::Options Options(const DriveListRoots* roots);
 
     int Count(const std::string& text) const;
     bool Asked(const std::string& text) const;

@@ -7,9 +7,9 @@
 #include <atomic>
 #include <thread>
 
+#include "gui/QtProgress.h"
+#include "gui/QtPrompter.h"
 #include "GuiTestSupport.h"
-#include "app/QtProgress.h"
-#include "app/QtPrompter.h"
 
 using namespace tarnwell;
 

@@ -20,9 +20,9 @@
 #include <fstream>
 #include <thread>
 
+#include "gui/RawRecoveryPage.h"
+#include "gui/SignatureSettingsBox.h"
 #include "GuiTestSupport.h"
-#include "raw/RawRecoveryDialog.h"
-#include "raw/RawSettingDlg.h"
 #include "support/TestImages.h"
 
 using namespace tarnwell;
@@ -77,7 +77,7 @@ std::vector<std::uint8_t> MakeImage(const std::vector<Planted>& planted) {
 std::string Name(const Planted& p) { return std::to_string(p.offset) + " ." + p.type; }
 
 // A reader whose reads wait until it is opened: a run that cannot end by itself.
-class GateReader final : public readWriteInterface {
+class GateReader final : public SectorReader {
 public:
     explicit GateReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) { SetLength(bytes_.size()); }
     bool Open(const std::string&) override { return true; }
@@ -105,7 +105,7 @@ class RawRecoveryTest : public QObject {
     std::unique_ptr<GuiHarness> h;
     std::vector<Planted> planted;
     std::string imagePath;
-    RawRecoveryDialog* page = nullptr;
+    RawRecoveryPage* page = nullptr;
 
     void Open(const std::string& sizeText = "3") {
         ScanSession& s = h->app->session;
@@ -116,33 +116,33 @@ class RawRecoveryTest : public QObject {
         s.selectedVolume.location = "1";
         s.selectedVolume.sizeText = sizeText;
         s.selectedVolume.startSector = kVolumeStart;
-        page = new RawRecoveryDialog(*h->app);
+        page = new RawRecoveryPage(*h->app);
         h->app->Open(h->app->Page(PageKind::DriveSelection), page);
     }
 
     void Click(const char* name) { QTest::mouseClick(Find<QAbstractButton>(page, name), Qt::LeftButton); }
 
     void ParseAndWait() {
-        QSignalSpy finished(page, &RawRecoveryDialog::runFinished);
+        QSignalSpy finished(page, &RawRecoveryPage::runFinished);
         Click("parse");
         QVERIFY(finished.wait(20000));
     }
 
-    std::vector<HTREEITEM> Roots() const {
-        std::vector<HTREEITEM> roots;
-        for (HTREEITEM r = page->Tree()->GetRootItem(); r; r = page->Tree()->GetNextSiblingItem(r)) roots.push_back(r);
+    std::vector<TreeItem> Roots() const {
+        std::vector<TreeItem> roots;
+        for (TreeItem r = page->Tree()->GetRootItem(); r; r = page->Tree()->GetNextSiblingItem(r)) roots.push_back(r);
         return roots;
     }
 
-    HTREEITEM Child(HTREEITEM parent, const QString& text) const {
-        for (HTREEITEM c : page->Tree()->Children(parent))
+    TreeItem Child(TreeItem parent, const QString& text) const {
+        for (TreeItem c : page->Tree()->Children(parent))
             if (page->Tree()->GetItemText(c) == text) return c;
         return nullptr;
     }
 
-    QStringList Texts(HTREEITEM parent) const {
+    QStringList Texts(TreeItem parent) const {
         QStringList out;
-        for (HTREEITEM c : page->Tree()->Children(parent)) out << page->Tree()->GetItemText(c);
+        for (TreeItem c : page->Tree()->Children(parent)) out << page->Tree()->GetItemText(c);
         return out;
     }
 
@@ -191,8 +191,8 @@ private slots:
         // Every category of the list has its item; those with finds show their count.
         QCOMPARE(Texts(roots[0]), QStringList({"Pictures (3)", "Camera RAW", "Documents (1)", "Archives (1)", "Audio", "Video"}));
         for (const auto& p : planted) {
-            HTREEITEM category = nullptr;
-            for (HTREEITEM c : page->Tree()->Children(roots[0]))
+            TreeItem category = nullptr;
+            for (TreeItem c : page->Tree()->Children(roots[0]))
                 if (page->Tree()->GetItemText(c).startsWith(QString::fromStdString(p.category) + " (")) category = c;
             QVERIFY2(category && Child(category, QString::fromStdString(Name(p))), Name(p).c_str());
             const CarvedItem item = page->Job().Item(page->Tree()->GetItemData(Child(category, QString::fromStdString(Name(p)))) - 1);
@@ -202,7 +202,7 @@ private slots:
 
         // The root's children are categories, so it lists nothing; a category
         // lists its files; a file empties the list.
-        HTREEITEM pictures = Child(roots[0], "Pictures (3)");
+        TreeItem pictures = Child(roots[0], "Pictures (3)");
         emit page->Tree()->labelClicked(pictures);
         QCOMPARE(ListTexts(), QStringList({"4096 .jpg", "65536 .png", "1047552 .gif"}));
         emit page->Tree()->labelClicked(roots[0]);
@@ -222,7 +222,7 @@ private slots:
         ParseAndWait();  // a new engine: the first run's items must still write their own bytes
         const auto roots = Roots();
         QCOMPARE(roots.size(), std::size_t(2));
-        CXHtmlTree* tree = page->Tree();
+        CheckTree* tree = page->Tree();
         // From the first run the jpg, from the second the whole Documents and Archives categories.
         tree->SetCheck(Child(Child(roots[0], "Pictures (3)"), "4096 .jpg"), true);
         tree->SetCheck(Child(roots[1], "Documents (1)"), true);
@@ -236,7 +236,7 @@ private slots:
         QVERIFY(!Hidden("browse"));
         Click("browse");
         QCOMPARE(Find<QLineEdit>(page, "outputFolder")->text(), QString::fromStdString(out.string()));
-        QSignalSpy saved(page, &RawRecoveryDialog::saveFinished);
+        QSignalSpy saved(page, &RawRecoveryPage::saveFinished);
         Click("save");
         QVERIFY(saved.wait(20000));
 
@@ -269,7 +269,7 @@ private slots:
         page->Tree()->SetCheck(Roots().front(), true);
         QCOMPARE(page->TickedItems().size(), planted.size());
         Find<QLineEdit>(page, "outputFolder")->setText(QString::fromStdString(full.string()));
-        QSignalSpy saved(page, &RawRecoveryDialog::saveFinished);
+        QSignalSpy saved(page, &RawRecoveryPage::saveFinished);
         Click("save");
         QVERIFY(saved.wait(20000));
         std::string end;
@@ -292,7 +292,7 @@ private slots:
         GateReader* reader = gate.get();
         h->app->session.reader = std::move(gate);
         h->app->session.devicePath.clear();
-        QSignalSpy finished(page, &RawRecoveryDialog::runFinished);
+        QSignalSpy finished(page, &RawRecoveryPage::runFinished);
         Click("parse");
         QVERIFY(!Enabled("parse"));
         for (const char* name : {"back", "chooseSettings", "settingsPath", "setting"}) QVERIFY2(!Enabled(name), name);
@@ -365,7 +365,7 @@ private slots:
         Open();
         QString opened;
         QTimer::singleShot(0, [&] {
-            if (auto* dialog = qobject_cast<RawSettingDlg*>(QApplication::activeModalWidget())) {
+            if (auto* dialog = qobject_cast<SignatureSettingsBox*>(QApplication::activeModalWidget())) {
                 opened = dialog->windowTitle();
                 dialog->reject();
             }
@@ -376,7 +376,7 @@ private slots:
 
     void TheSettingsDialogWritesWhatSignaturesAddWrites() {
         Open();
-        RawSettingDlg dialog(*h->app, page);
+        SignatureSettingsBox dialog(*h->app, page);
         dialog.show();
         auto field = [&](const char* name) { return Find<QLineEdit>(&dialog, name); };
         auto save = [&] { QTest::mouseClick(Find<QPushButton>(&dialog, "save"), Qt::LeftButton); };

@@ -11,20 +11,20 @@
 #include <cstring>
 #include <fstream>
 
-#include "GuiTestSupport.h"
-#include "advanced/advanceOptions.h"
-#include "app/CSysInfoAboutDlg.h"
-#include "app/DriveParsingModes.h"
-#include "app/ParceModeNtfsDlg.h"
-#include "app/PopulateDriveDlg.h"
-#include "support/TestImages.h"
-#include "app/Physical_DriveDialog.h"
-#include "app/VolumeOperations.h"
+#include "core/DisplayText.h"
 #include "device/MemoryReader.h"
-#include "fs/DisplayText.h"
-#include "raw/RawRecoveryDialog.h"
-#include "raw/RawSettingDlg.h"
-#include "scan/VolumeScanDlg.h"
+#include "gui/AboutBox.h"
+#include "gui/AdvancedInputPage.h"
+#include "gui/DriveSelectionPage.h"
+#include "gui/PartitionScanPage.h"
+#include "gui/RawRecoveryPage.h"
+#include "gui/RecoveryModePage.h"
+#include "gui/ScanResultsPage.h"
+#include "gui/SignatureSettingsBox.h"
+#include "gui/VolumeInformationPage.h"
+#include "gui/VolumeListPage.h"
+#include "GuiTestSupport.h"
+#include "support/TestImages.h"
 
 using namespace tarnwell;
 using namespace tarnwell::test;
@@ -62,17 +62,17 @@ int main(int argc, char** argv) {
     TempDir machine;
     DriveListRoots roots = FakeMachine(machine);
     GuiHarness h(true, &roots);
-    CKorvaneApp& app = *h.app;
+    WizardApp& app = *h.app;
     QWidget* window = app.Window();
     window->resize(820, 560);
     bool ok = true;
 
-    auto* drives = qobject_cast<Physical_DriveDialog*>(app.Page(PageKind::DriveSelection));
+    auto* drives = qobject_cast<DriveSelectionPage*>(app.Page(PageKind::DriveSelection));
     drives->AddImage("/home/user/images/camera-card.img");
     drives->Tree()->setCurrentItem(drives->Tree()->topLevelItem(1)->child(0));
     ok &= Save(window, out, "1-drive-selection");
 
-    auto* modes = new DriveParsingModes(app, "/dev/sdb");
+    auto* modes = new PartitionScanPage(app, "/dev/sdb");
     app.Open(drives, modes);
     modes->findChild<QRadioButton*>("advanceScan")->click();
     modes->findChild<QCheckBox*>("customSetting")->click();
@@ -83,9 +83,9 @@ int main(int argc, char** argv) {
     if (!disk.empty()) {
         app.session.devicePath = disk;
         app.session.partitionScanMode = PartitionScanMode::Standard;
-        auto* diskModes = new DriveParsingModes(app, disk);
+        auto* diskModes = new PartitionScanPage(app, disk);
         app.Open(drives, diskModes);
-        auto* volumes = new PopulateDriveDlg(app);
+        auto* volumes = new VolumeListPage(app);
         app.Open(diskModes, volumes);
         volumes->List()->setCurrentItem(volumes->List()->topLevelItem(1));
         emit volumes->List()->itemClicked(volumes->List()->topLevelItem(1), 0);
@@ -99,12 +99,12 @@ int main(int argc, char** argv) {
     card.rootPath = "/media/user/CARD";
     card.location = "/dev/sdb1";
     card.sizeText = "30432  MB";
-    auto* info = new VolumeOperations(app, &card);
+    auto* info = new VolumeInformationPage(app, &card);
     app.Open(drives, info);
     ok &= Save(window, out, "3-volume-information");
 
     app.session.selectedVolume = card;
-    auto* mode = new ParceModeNtfsDlg(app, PageKind::VolumeInformation);
+    auto* mode = new RecoveryModePage(app, PageKind::VolumeInformation);
     app.Open(info, mode);
     mode->findChild<QRadioButton*>("advanced")->click();
     ok &= Save(window, out, "4-recovery-mode");
@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
         app.session.selectedVolume.sizeText = std::to_string(bytes.size() >> 20) + "  MB";
         app.session.volumeChosen = false;
         app.session.recoveryMode = RecoveryMode::Advanced;
-        auto* advanced = new advanceOptions(app);
-        QSignalSpy searched(advanced, &advanceOptions::searchFinished);
+        auto* advanced = new AdvancedInputPage(app);
+        QSignalSpy searched(advanced, &AdvancedInputPage::searchFinished);
         app.Open(mode, advanced);
         if (searched.isEmpty()) searched.wait(30000);
         ok &= Save(window, out, name);
@@ -155,15 +155,15 @@ int main(int argc, char** argv) {
         h.plan(*p);
         return p;
     };
-    auto* results = new VolumeScanDlg(app);
-    QSignalSpy finished(results, &VolumeScanDlg::scanFinished);
+    auto* results = new ScanResultsPage(app);
+    QSignalSpy finished(results, &ScanResultsPage::scanFinished);
     app.Open(mode, results);
     if (finished.isEmpty()) finished.wait(10000);
-    CXHtmlTree* tree = results->Tree();
-    HTREEITEM dcim = tree->Children(tree->GetRootItem()).front();
-    tree->Expand(dcim, CXHtmlTree::ExpandIt);
-    HTREEITEM canon = tree->Children(dcim).front();
-    tree->Expand(canon, CXHtmlTree::ExpandIt);
+    CheckTree* tree = results->Tree();
+    TreeItem dcim = tree->Children(tree->GetRootItem()).front();
+    tree->Expand(dcim, CheckTree::ExpandIt);
+    TreeItem canon = tree->Children(dcim).front();
+    tree->Expand(canon, CheckTree::ExpandIt);
     tree->SetCheck(tree->Children(canon)[1], true);
     tree->SetCheck(tree->Children(canon)[2], true);
     tree->SelectItem(canon);
@@ -184,22 +184,22 @@ int main(int argc, char** argv) {
     app.session.selectedVolume = {};
     app.session.selectedVolume.fileSystem = "RAW";
     app.session.selectedVolume.sizeText = "3";
-    auto* raw = new RawRecoveryDialog(app);
+    auto* raw = new RawRecoveryPage(app);
     app.Open(drives, raw);
     ok &= Save(window, out, "7a-raw-recovery-start");
-    QSignalSpy carved(raw, &RawRecoveryDialog::runFinished);
+    QSignalSpy carved(raw, &RawRecoveryPage::runFinished);
     raw->findChild<QPushButton*>("parse")->click();
     if (carved.isEmpty()) carved.wait(10000);
-    CXHtmlTree* rawTree = raw->Tree();
-    HTREEITEM pictures = rawTree->Children(rawTree->GetRootItem()).front();
-    rawTree->Expand(pictures, CXHtmlTree::ExpandIt);
+    CheckTree* rawTree = raw->Tree();
+    TreeItem pictures = rawTree->Children(rawTree->GetRootItem()).front();
+    rawTree->Expand(pictures, CheckTree::ExpandIt);
     rawTree->SetCheck(rawTree->Children(pictures).front(), true);
     rawTree->SelectItem(pictures);
     emit rawTree->labelClicked(pictures);
     raw->findChild<QLineEdit*>("outputFolder")->setText("/home/user/recovered");
     ok &= Save(window, out, "7-raw-recovery");
 
-    RawSettingDlg setting(app, raw);
+    SignatureSettingsBox setting(app, raw);
     setting.findChild<QLineEdit*>("extension")->setText("png");
     setting.findChild<QLineEdit*>("startSignature")->setText("0x89,0x50,0x4E,0x47");
     setting.findChild<QLineEdit*>("endSignature")->setText("0x49,0x45,0x4E,0x44,0xAE,0x42,0x60,0x82");
@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
     setting.show();
     ok &= Save(&setting, out, "8-signature-setting");
 
-    CSysInfoAboutDlg about(window);
+    AboutBox about(window);
     about.resize(420, 240);
     about.show();
     ok &= Save(&about, out, "6-about");

@@ -16,11 +16,11 @@
 #include <iterator>
 #include <string>
 
-#include "GuiTestSupport.h"
-#include "app/Physical_DriveDialog.h"
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 #include "device/MemoryReader.h"
-#include "scan/VolumeScanDlg.h"
+#include "gui/DriveSelectionPage.h"
+#include "gui/ScanResultsPage.h"
+#include "GuiTestSupport.h"
 #include "support/TestImages.h"
 
 using namespace tarnwell;
@@ -70,7 +70,7 @@ class ResultsTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<GuiHarness> h;
-    VolumeScanDlg* page = nullptr;
+    ScanResultsPage* page = nullptr;
     std::unique_ptr<QAbstractItemModelTester> tester;
 
     // Opens the results page for a volume of this name and waits for the scan when asked.
@@ -84,24 +84,24 @@ class ResultsTest : public QObject {
         h->app->session.recoveryMode = RecoveryMode::Standard;
         if (prepare) prepare(h->app->session);
         auto* drivePage = h->app->Page(PageKind::DriveSelection);
-        page = new VolumeScanDlg(*h->app);
+        page = new ScanResultsPage(*h->app);
         // The model tester opens folders itself, so a test of what stays unloaded goes without it.
         if (modelTester)
             tester = std::make_unique<QAbstractItemModelTester>(page->Tree()->Model(),
                                                                 QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QSignalSpy finished(page, &VolumeScanDlg::scanFinished);
+        QSignalSpy finished(page, &ScanResultsPage::scanFinished);
         h->app->Open(drivePage, page);
         if (wait) QVERIFY(finished.count() > 0 || finished.wait(10000));
     }
 
-    HTREEITEM Item(const QStringList& path) {
-        CXHtmlTree* tree = page->Tree();
-        HTREEITEM item = tree->GetRootItem();
+    TreeItem Item(const QStringList& path) {
+        CheckTree* tree = page->Tree();
+        TreeItem item = tree->GetRootItem();
         if (!item || tree->GetItemText(item) != path.front()) return nullptr;
         for (int i = 1; i < path.size(); ++i) {
             tree->EnsureChildren(item);
-            HTREEITEM next = nullptr;
-            for (HTREEITEM c : tree->Children(item))
+            TreeItem next = nullptr;
+            for (TreeItem c : tree->Children(item))
                 if (tree->GetItemText(c) == path[i]) next = c;
             if (!next) return nullptr;
             item = next;
@@ -116,7 +116,7 @@ class ResultsTest : public QObject {
     }
 
     void WaitForWork() {
-        QSignalSpy done(page, &VolumeScanDlg::workFinished);
+        QSignalSpy done(page, &ScanResultsPage::workFinished);
         QVERIFY(done.wait(10000));
     }
 
@@ -137,16 +137,16 @@ private slots:
         QVERIFY(page->BackButton()->isEnabled());
         for (const char* name : {"progress", "pause", "resume", "stop"}) QVERIFY2(Find<QWidget>(page, name)->isHidden(), name);
         QVERIFY(page->NextButton()->isHidden());
-        HTREEITEM root = page->Tree()->GetRootItem();
+        TreeItem root = page->Tree()->GetRootItem();
         QCOMPARE(page->Tree()->GetItemText(root), QString("ROOT"));
         QStringList top;
-        for (HTREEITEM c : page->Tree()->Children(root)) top << page->Tree()->GetItemText(c);
+        for (TreeItem c : page->Tree()->Children(root)) top << page->Tree()->GetItemText(c);
         QCOMPARE(top, QStringList({"DCIM", "notes.txt", "logo.PNG", "LOST"}));
         // Deeper levels wait until a folder is opened.
-        HTREEITEM dcim = page->Tree()->Children(root).front();
+        TreeItem dcim = page->Tree()->Children(root).front();
         QVERIFY(page->Tree()->Model()->hasChildren(page->Tree()->IndexOf(dcim)));
         QCOMPARE(page->Tree()->Model()->rowCount(page->Tree()->IndexOf(dcim)), 0);
-        HTREEITEM lost = page->Tree()->Children(root).back();
+        TreeItem lost = page->Tree()->Children(root).back();
         QVERIFY(!page->Tree()->Model()->hasChildren(page->Tree()->IndexOf(lost)));
         QStringList headers;
         for (int c = 0; c < page->List()->columnCount(); ++c) headers << page->List()->headerItem()->text(c);
@@ -157,10 +157,10 @@ private slots:
 
     void DeletedRowsAreRedAndAFolderClickListsItsFiles() {
         Open();
-        HTREEITEM canon = Item({"ROOT", "DCIM", "100CANON"});
+        TreeItem canon = Item({"ROOT", "DCIM", "100CANON"});
         QVERIFY(canon);
         page->Tree()->scrollTo(page->Tree()->IndexOf(canon));
-        HTREEITEM deleted = Item({"ROOT", "DCIM", "100CANON", "IMG_0002.JPG"});
+        TreeItem deleted = Item({"ROOT", "DCIM", "100CANON", "IMG_0002.JPG"});
         QCOMPARE(page->Tree()->IndexOf(deleted).data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
         QVERIFY(!page->Tree()->IndexOf(Item({"ROOT", "DCIM", "100CANON", "IMG_0001.JPG"}))
                      .data(Qt::ForegroundRole)
@@ -170,7 +170,7 @@ private slots:
         QCOMPARE(Column(4), QStringList({"8 Bytes", "8 Bytes", "5 Bytes"}));
         QCOMPARE(page->List()->topLevelItem(1)->foreground(0).color(), QColor(255, 0, 0));
         // A folder of folders lists no files; clicking twice inserts its children once.
-        HTREEITEM dcim = Item({"ROOT", "DCIM"});
+        TreeItem dcim = Item({"ROOT", "DCIM"});
         emit page->Tree()->labelClicked(dcim);
         emit page->Tree()->labelClicked(dcim);
         QVERIFY(Column(0).isEmpty());
@@ -212,7 +212,7 @@ private slots:
         QCOMPARE(FilesBelow(out.path()),
                  (std::vector<std::string>{"DCIM/", "DCIM/100CANON/", "DCIM/100CANON/dcim.jpg", "notes.txt"}));
         // A ticked folder opened later keeps its files ticked.
-        HTREEITEM canon = Item({"ROOT", "DCIM", "100CANON"});
+        TreeItem canon = Item({"ROOT", "DCIM", "100CANON"});
         page->Tree()->SetCheck(canon, true);
         QCOMPARE(page->Tree()->StateImage(canon), 2);
     }
@@ -221,13 +221,13 @@ private slots:
         Open();
         TempDir out;
         Find<QLineEdit>(page, "outputFolder")->setText(QString::fromStdString(out.path().string()));
-        HTREEITEM dcim = Item({"ROOT", "DCIM"});  // its children (100CANON, EMPTY) are loaded, theirs are not
+        TreeItem dcim = Item({"ROOT", "DCIM"});  // its children (100CANON, EMPTY) are loaded, theirs are not
         page->Tree()->SetCheck(dcim, true);
         QTest::mouseClick(Find<QPushButton>(page, "save"), Qt::LeftButton);
         WaitForWork();
         QCOMPARE(FilesBelow(out.path()).size(), size_t(6));
         QVERIFY(fs::exists(out / "DCIM/100CANON/IMG_0002.JPG"));
-        HTREEITEM canon = Item({"ROOT", "DCIM", "100CANON"});
+        TreeItem canon = Item({"ROOT", "DCIM", "100CANON"});
         QCOMPARE(page->Tree()->StateImage(canon), 2);
         QCOMPARE(page->Tree()->StateImage(dcim), 2);
     }
@@ -245,7 +245,7 @@ private slots:
         Open();
         TempDir out;
         Find<QLineEdit>(page, "outputFolder")->setText(QString::fromStdString(out.path().string()));
-        HTREEITEM notes = Item({"ROOT", "notes.txt"});
+        TreeItem notes = Item({"ROOT", "notes.txt"});
         const QRect rect = page->Tree()->visualRect(page->Tree()->IndexOf(notes));
         QTest::mouseDClick(page->Tree()->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 4, rect.center().y()));
         QCOMPARE(FilesBelow(out.path()), std::vector<std::string>{"notes.txt"});
@@ -292,7 +292,7 @@ private slots:
         QVERIFY(h->fake->visible.load() <= atPause + 1);
         QTest::mouseClick(Find<QPushButton>(page, "resume"), Qt::LeftButton);
         QTRY_VERIFY(h->fake->visible.load() > atPause + 5);
-        QSignalSpy finished(page, &VolumeScanDlg::scanFinished);
+        QSignalSpy finished(page, &ScanResultsPage::scanFinished);
         QTest::mouseClick(Find<QPushButton>(page, "stop"), Qt::LeftButton);
         QVERIFY(finished.wait(10000));
         QCOMPARE(page->Job().Outcome(), ScanOutcome::Stopped);
@@ -354,7 +354,7 @@ private slots:
         fs::resize_file(shortCard, 1114624 + 8192);  // the card ends inside IMG_0005.JPG
         h->app->parserMaker = {};              // the real FAT parser
         Open("FAT32", true, true, [&](ScanSession& session) {
-            auto reader = std::make_unique<FileReadSeek>();
+            auto reader = std::make_unique<FileReader>();
             QVERIFY(reader->Open(shortCard.string()));
             session.reader = std::move(reader);
             session.devicePath = shortCard.string();

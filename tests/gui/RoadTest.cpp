@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "GuiTestSupport.h"
-#include "app/Physical_DriveDialog.h"
 #include "fs/ParserFactory.h"
-#include "scan/VolumeScanDlg.h"
+#include "gui/DriveSelectionPage.h"
+#include "gui/ScanResultsPage.h"
+#include "GuiTestSupport.h"
 #include "support/TestImages.h"
 
 using namespace tarnwell;
@@ -30,26 +30,26 @@ class RoadTest : public QObject {
         UnchangedGuard unchanged(image);
         GuiHarness h;
         h.app->parserMaker = nullptr;  // the real parsers
-        auto* drivePage = qobject_cast<Physical_DriveDialog*>(h.app->Page(PageKind::DriveSelection));
+        auto* drivePage = qobject_cast<DriveSelectionPage*>(h.app->Page(PageKind::DriveSelection));
         drivePage->AddImage(QString::fromStdString(image));
         QTest::mouseClick(drivePage->NextButton(), Qt::LeftButton);  // volume information: the image is one volume
         QCOMPARE(h.app->Current()->Kind(), PageKind::VolumeInformation);
         QTest::mouseClick(h.app->Current()->NextButton(), Qt::LeftButton);  // recovery mode
         QTest::mouseClick(h.app->Current()->NextButton(), Qt::LeftButton);  // results
-        auto* results = qobject_cast<VolumeScanDlg*>(h.app->Current());
+        auto* results = qobject_cast<ScanResultsPage*>(h.app->Current());
         QVERIFY(results);
-        QSignalSpy finished(results, &VolumeScanDlg::scanFinished);
+        QSignalSpy finished(results, &ScanResultsPage::scanFinished);
         QVERIFY(finished.count() > 0 || finished.wait(30000));
         QCOMPARE(results->Job().Outcome(), ScanOutcome::Completed);
-        CXHtmlTree* tree = results->Tree();
-        HTREEITEM dcim = nullptr;
-        for (HTREEITEM c : tree->Children(tree->GetRootItem()))
+        CheckTree* tree = results->Tree();
+        TreeItem dcim = nullptr;
+        for (TreeItem c : tree->Children(tree->GetRootItem()))
             if (tree->GetItemText(c) == "DCIM") dcim = c;
         QVERIFY(dcim);
         TempDir out;
         results->findChild<QLineEdit*>("outputFolder")->setText(QString::fromStdString(out.path().string()));
         tree->SelectItem(dcim);
-        QSignalSpy saved(results, &VolumeScanDlg::workFinished);
+        QSignalSpy saved(results, &ScanResultsPage::workFinished);
         QTest::mouseClick(results->findChild<QPushButton*>("save"), Qt::LeftButton);
         QVERIFY(saved.wait(30000));
         QVERIFY(fs::file_size(out / "100CANON/IMG_0001.JPG") > 0);

@@ -10,13 +10,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "gui/DriveSelectionPage.h"
+#include "gui/PartitionScanPage.h"
+#include "gui/RawRecoveryPage.h"
+#include "gui/RecoveryModePage.h"
+#include "gui/ScanResultsPage.h"
+#include "gui/VolumeListPage.h"
 #include "GuiTestSupport.h"
-#include "app/DriveParsingModes.h"
-#include "app/ParceModeNtfsDlg.h"
-#include "app/Physical_DriveDialog.h"
-#include "app/PopulateDriveDlg.h"
-#include "raw/RawRecoveryDialog.h"
-#include "scan/VolumeScanDlg.h"
 #include "support/TestImages.h"
 
 using namespace tarnwell;
@@ -40,17 +40,17 @@ class VolumeListTest : public QObject {
     std::unique_ptr<GuiHarness> h;
 
     // Drive page → parsing mode (advanced when asked) → volume list, on image.
-    PopulateDriveDlg* Open(const std::string& image, bool advanced = false) {
-        auto* drivePage = qobject_cast<Physical_DriveDialog*>(h->app->Page(PageKind::DriveSelection));
+    VolumeListPage* Open(const std::string& image, bool advanced = false) {
+        auto* drivePage = qobject_cast<DriveSelectionPage*>(h->app->Page(PageKind::DriveSelection));
         drivePage->AddImage(QString::fromStdString(image));
         Next(drivePage);
-        auto* modes = qobject_cast<DriveParsingModes*>(h->app->Current());
+        auto* modes = qobject_cast<PartitionScanPage*>(h->app->Current());
         if (!modes) return nullptr;
         if (advanced) modes->findChild<QRadioButton*>("advanceScan")->click();
         Next(modes);
-        auto* page = qobject_cast<PopulateDriveDlg*>(h->app->Current());
+        auto* page = qobject_cast<VolumeListPage*>(h->app->Current());
         if (page && advanced) {
-            QSignalSpy done(page, &PopulateDriveDlg::scanFinished);
+            QSignalSpy done(page, &VolumeListPage::scanFinished);
             if (!done.wait(30000)) return nullptr;
         }
         return page;
@@ -63,7 +63,7 @@ private slots:
     void TheTableScanListsTheVolumes() {
         const std::string image = ImagePath("mbr-fat");
         if (image.empty()) QSKIP("mbr-fat image not committed");
-        PopulateDriveDlg* page = Open(image);
+        VolumeListPage* page = Open(image);
         QVERIFY(page);
         QTreeWidget* list = page->List();
         QCOMPARE(list->topLevelItemCount(), 2);
@@ -101,7 +101,7 @@ private slots:
         Next(page);
         QCOMPARE(h->app->session.selectedVolume.fileSystem, std::string("ntfs"));
         QCOMPARE(h->app->session.selectedVolume.startSector, std::int64_t(4096));
-        auto* mode = qobject_cast<ParceModeNtfsDlg*>(h->app->Current());
+        auto* mode = qobject_cast<RecoveryModePage*>(h->app->Current());
         QVERIFY(mode);
         QVERIFY(!Find<QWidget>(mode, "deep")->isHidden());
         Back(mode);
@@ -115,7 +115,7 @@ private slots:
     void RawAndUnknownVolumes() {
         const std::string image = ImagePath("mbr-fat");
         if (image.empty()) QSKIP("mbr-fat image not committed");
-        PopulateDriveDlg* page = Open(image);
+        VolumeListPage* page = Open(image);
         QVERIFY(page);
         QTreeWidget* list = page->List();
         list->setCurrentItem(list->topLevelItem(1));
@@ -124,7 +124,7 @@ private slots:
         Next(page);
         QCOMPARE(h->app->session.selectedVolume.fileSystem, std::string("RAW"));
         QCOMPARE(h->app->Current()->Kind(), PageKind::RawRecovery);
-        QVERIFY(qobject_cast<RawRecoveryDialog*>(h->app->Current()));
+        QVERIFY(qobject_cast<RawRecoveryPage*>(h->app->Current()));
         Back(h->app->Current());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         // A row the scanner could not type.
@@ -148,7 +148,7 @@ private slots:
     void TheAdvancedScanRunsOnAWorker() {
         const std::string image = ImagePath("mbr-fat");
         if (image.empty()) QSKIP("mbr-fat image not committed");
-        PopulateDriveDlg* page = Open(image, true);
+        VolumeListPage* page = Open(image, true);
         QVERIFY(page);
         QTRY_COMPARE(h->Count("populated partitions...."), 1);
         QVERIFY(page->List()->topLevelItemCount() >= 2);
@@ -166,16 +166,16 @@ private slots:
         const fs::path image = h->dir / "big.img";
         std::ofstream(image).close();
         fs::resize_file(image, std::uintmax_t(64) << 30);  // sparse: read as zeros, far longer than the test
-        auto* drivePage = qobject_cast<Physical_DriveDialog*>(h->app->Page(PageKind::DriveSelection));
+        auto* drivePage = qobject_cast<DriveSelectionPage*>(h->app->Page(PageKind::DriveSelection));
         drivePage->AddImage(QString::fromStdString(image.string()));
         Next(drivePage);
-        auto* modes = qobject_cast<DriveParsingModes*>(h->app->Current());
+        auto* modes = qobject_cast<PartitionScanPage*>(h->app->Current());
         QVERIFY(modes);
         modes->findChild<QRadioButton*>("advanceScan")->click();
         Next(modes);
-        auto* page = qobject_cast<PopulateDriveDlg*>(h->app->Current());
+        auto* page = qobject_cast<VolumeListPage*>(h->app->Current());
         QVERIFY(page);
-        QSignalSpy done(page, &PopulateDriveDlg::scanFinished);
+        QSignalSpy done(page, &VolumeListPage::scanFinished);
         QTest::mouseClick(Find<QPushButton>(page, "stop"), Qt::LeftButton);
         QVERIFY(done.count() > 0 || done.wait(30000));
         QCOMPARE(h->Count("populated partitions...."), 0);
@@ -186,32 +186,32 @@ private slots:
     void TheWholeRoadFromADiskImageToSavedFiles() {
         const std::string image = ImagePath("mbr-fat");
         if (image.empty()) QSKIP("mbr-fat image not committed");
-        PopulateDriveDlg* page = Open(image);
+        VolumeListPage* page = Open(image);
         QVERIFY(page);
         QSignalSpy listGone(page, &QObject::destroyed);
         page->List()->setCurrentItem(page->List()->topLevelItem(0));
         Next(page);
-        auto* mode = qobject_cast<ParceModeNtfsDlg*>(h->app->Current());
+        auto* mode = qobject_cast<RecoveryModePage*>(h->app->Current());
         QVERIFY(mode);
         QCOMPARE(mode->parentPageKind, PageKind::VolumeList);
         QVERIFY(Find<QWidget>(mode, "deep")->isHidden());
         Next(mode);
-        auto* results = qobject_cast<VolumeScanDlg*>(h->app->Current());
+        auto* results = qobject_cast<ScanResultsPage*>(h->app->Current());
         QVERIFY(results);
-        QSignalSpy finished(results, &VolumeScanDlg::scanFinished);
+        QSignalSpy finished(results, &ScanResultsPage::scanFinished);
         QVERIFY(finished.count() > 0 || finished.wait(10000));
         QCOMPARE(h->app->session.selectedVolume.startSector, std::int64_t(2048));
         TempDir out;
         results->findChild<QLineEdit*>("outputFolder")->setText(QString::fromStdString(out.path().string()));
-        CXHtmlTree* tree = results->Tree();
-        HTREEITEM dcim = tree->Children(tree->GetRootItem()).front();
+        CheckTree* tree = results->Tree();
+        TreeItem dcim = tree->Children(tree->GetRootItem()).front();
         tree->SelectItem(dcim);
-        QSignalSpy saved(results, &VolumeScanDlg::workFinished);
+        QSignalSpy saved(results, &ScanResultsPage::workFinished);
         QTest::mouseClick(results->findChild<QPushButton*>("save"), Qt::LeftButton);
         QVERIFY(saved.wait(10000));
         QVERIFY(fs::exists(out / "100CANON/IMG_0001.JPG"));
         QCOMPARE(h->Count("work done"), 1);
-        HTREEITEM notes = tree->Children(tree->GetRootItem())[1];
+        TreeItem notes = tree->Children(tree->GetRootItem())[1];
         const QRect rect = tree->visualRect(tree->IndexOf(notes));
         QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 4, rect.center().y()));
         QVERIFY(fs::exists(out / "notes.txt"));

@@ -11,21 +11,21 @@
 
 #include <filesystem>
 
+#include "gui/AdvancedInputPage.h"
+#include "gui/DriveSelectionPage.h"
+#include "gui/PartitionScanPage.h"
+#include "gui/RecoveryModePage.h"
+#include "gui/ScanResultsPage.h"
+#include "gui/VolumeInformationPage.h"
 #include "GuiTestSupport.h"
-#include "advanced/advanceOptions.h"
-#include "app/DriveParsingModes.h"
-#include "app/ParceModeNtfsDlg.h"
-#include "app/Physical_DriveDialog.h"
-#include "app/VolumeOperations.h"
-#include "scan/VolumeScanDlg.h"
 #include "support/TestImages.h"
 
 using namespace tarnwell;
 using namespace tarnwell::test;
 
 namespace {
-Physical_DriveDialog* DrivePage(GuiHarness& h) {
-    return qobject_cast<Physical_DriveDialog*>(h.app->Page(PageKind::DriveSelection));
+DriveSelectionPage* DrivePage(GuiHarness& h) {
+    return qobject_cast<DriveSelectionPage*>(h.app->Page(PageKind::DriveSelection));
 }
 
 QTreeWidgetItem* GroupItem(QTreeWidget* tree, const QString& text) {
@@ -44,10 +44,10 @@ class WizardTest : public QObject {
 private slots:
     void ASecondInstanceIsRefused() {
         GuiHarness first;
-        CKorvaneApp::Options o = first.Options(nullptr);
+        WizardApp::Options o = first.Options(nullptr);
         RecordingPrompter second;
         o.answerer = &second;
-        CKorvaneApp other(o);
+        WizardApp other(o);
         QVERIFY(!other.InitInstance());
         QCOMPARE(second.informed, std::vector<std::string>{"Another instance of application is already running"});
         QVERIFY(first.app->Window()->isVisible());
@@ -147,7 +147,7 @@ private slots:
         auto* drivePage = DrivePage(h);
         drivePage->AddImage(QString::fromStdString(image));
         Next(drivePage);
-        auto* page = qobject_cast<DriveParsingModes*>(h.app->Current());
+        auto* page = qobject_cast<PartitionScanPage*>(h.app->Current());
         QVERIFY(page);
         QVERIFY(!h.app->session.volumeChosen);
         QCOMPARE(h.app->session.devicePath, image);
@@ -213,7 +213,7 @@ private slots:
         QCOMPARE(h.app->Page(PageKind::ParsingMode), nullptr);
         // And the road can be taken again.
         Next(drivePage);
-        QVERIFY(qobject_cast<DriveParsingModes*>(h.app->Current()));
+        QVERIFY(qobject_cast<PartitionScanPage*>(h.app->Current()));
     }
 
     // An image that is one volume takes the mounted-volume road.
@@ -224,7 +224,7 @@ private slots:
         auto* drivePage = DrivePage(h);
         drivePage->AddImage(QString::fromStdString(image));
         Next(drivePage);
-        auto* info = qobject_cast<VolumeOperations*>(h.app->Current());
+        auto* info = qobject_cast<VolumeInformationPage*>(h.app->Current());
         QVERIFY(info);
         QVERIFY(h.app->session.volumeChosen);
         QCOMPARE(Find<QLabel>(info, "volumeName")->text(), QString::fromStdString(image));
@@ -232,14 +232,14 @@ private slots:
         QVERIFY(Find<QLabel>(info, "volumeSize")->text().endsWith("  MB"));
         QVERIFY(info->NextButton()->isEnabled());
         Next(info);
-        auto* mode = qobject_cast<ParceModeNtfsDlg*>(h.app->Current());
+        auto* mode = qobject_cast<RecoveryModePage*>(h.app->Current());
         QVERIFY(mode);
         QCOMPARE(mode->parentPageKind, PageKind::VolumeInformation);
         QCOMPARE(h.app->session.selectedVolume.location, image);
         Next(mode);
-        auto* results = qobject_cast<VolumeScanDlg*>(h.app->Current());
+        auto* results = qobject_cast<ScanResultsPage*>(h.app->Current());
         QVERIFY(results);
-        QSignalSpy finished(results, &VolumeScanDlg::scanFinished);
+        QSignalSpy finished(results, &ScanResultsPage::scanFinished);
         QVERIFY(finished.wait(10000));
         QCOMPARE(Find<QLineEdit>(results, "volumeData")->text(), QString::fromStdString(image));
         QVERIFY(results->BackButton()->isEnabled());
@@ -268,14 +268,14 @@ private slots:
         QCOMPARE(GroupItem(drivePage->Tree(), "     PHYSICAL DRIVES:")->child(0)->text(0), QString("Generic SD Card Reader"));
         drivePage->Tree()->setCurrentItem(volumes->child(0));
         Next(drivePage);
-        auto* info = qobject_cast<VolumeOperations*>(h.app->Current());
+        auto* info = qobject_cast<VolumeInformationPage*>(h.app->Current());
         QVERIFY(info);
         QVERIFY(h.app->session.volumeChosen);
         QCOMPARE(Find<QLabel>(info, "volumeName")->text(), QString("/media/user/CARD"));
         QCOMPARE(Find<QLabel>(info, "volumeFileSystem")->text(), QString("FAT32"));
         QCOMPARE(Find<QLabel>(info, "volumeSize")->text(), QString("30432  MB"));
         Next(info);
-        auto* mode = qobject_cast<ParceModeNtfsDlg*>(h.app->Current());
+        auto* mode = qobject_cast<RecoveryModePage*>(h.app->Current());
         QVERIFY(mode);
         QCOMPARE(h.app->session.selectedVolume.location, std::string("/dev/sdb1"));
         QVERIFY(Find<QRadioButton>(mode, "deep")->isHidden());
@@ -294,7 +294,7 @@ private slots:
         GuiHarness h;
         for (const Case& c : cases) {
             h.app->session.selectedVolume.fileSystem = c.fileSystem;
-            ParceModeNtfsDlg page(*h.app, PageKind::VolumeList);
+            RecoveryModePage page(*h.app, PageKind::VolumeList);
             auto* advanced = Find<QRadioButton>(&page, "advanced");
             auto* deep = Find<QRadioButton>(&page, "deep");
             auto* formatted = Find<QCheckBox>(&page, "formatted");
@@ -321,12 +321,12 @@ private slots:
     void TheAdvancedModeOpensTheAdvancedInputPageWithTheMaximum() {
         GuiHarness h;
         h.app->session.selectedVolume.fileSystem = "NTFS";
-        auto* mode = new ParceModeNtfsDlg(*h.app, PageKind::VolumeInformation);
+        auto* mode = new RecoveryModePage(*h.app, PageKind::VolumeInformation);
         h.app->Open(DrivePage(h), mode);
         Find<QRadioButton>(mode, "advanced")->click();
         Find<QLineEdit>(mode, "maxFileSystems")->setText("7");
         Next(mode);
-        auto* next = qobject_cast<advanceOptions*>(h.app->Current());
+        auto* next = qobject_cast<AdvancedInputPage*>(h.app->Current());
         QVERIFY(next);
         QCOMPARE(next->Kind(), PageKind::AdvancedInput);
         QCOMPARE(h.app->session.maxFileSystems, std::string("7"));

@@ -15,10 +15,10 @@
 #include <sstream>
 #include <thread>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 #include "fs/ParserFactory.h"
-#include "partition/BootSectors.h"
 #include "hardening/FixtureManifest.h"
+#include "partition/BootSectors.h"
 #include "support/GzipImage.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -73,7 +73,7 @@ bool StandardCoveredElsewhere(const std::string& image, const std::string& parse
 }
 
 // Scans and walks the whole tree, reading every file; bounded by the row count.
-int ListEverything(readWriteInterface& reader, const std::string& parserName, RecoveryMode mode) {
+int ListEverything(SectorReader& reader, const std::string& parserName, RecoveryMode mode) {
     class NullSink final : public FileSink {
     public:
         bool Write(const void*, std::size_t n) override { return (written += n) < (256u << 20); }
@@ -164,7 +164,7 @@ TEST_P(DamagedFixtures, EveryClaimingParserListsItInTime) {
     if (runs.empty()) GTEST_SKIP() << "the subsystem suites cover " << fx.image;
 
     test::TempDir dir;
-    std::unique_ptr<readWriteInterface> reader;
+    std::unique_ptr<SectorReader> reader;
     if (fx.packing == "gzip") {
         auto gz = std::make_unique<test::GzipImage>();
         ASSERT_TRUE(gz->Open(test::FixturesRoot() + "/" + fx.image));
@@ -172,7 +172,7 @@ TEST_P(DamagedFixtures, EveryClaimingParserListsItInTime) {
     } else {
         std::string raw = Unpack(fx, dir);
         ASSERT_FALSE(raw.empty()) << "cannot unpack " << fx.image;
-        auto file = std::make_unique<FileReadSeek>();
+        auto file = std::make_unique<FileReader>();
         ASSERT_TRUE(file->Open(raw));
         reader = std::move(file);
     }

@@ -13,7 +13,7 @@
 #include <map>
 #include <optional>
 
-#include "fs/ByteView.h"
+#include "core/ByteView.h"
 #include "fs/ParserFactory.h"
 #include "partition/FatBootSector.h"
 #include "support/FaultyReader.h"

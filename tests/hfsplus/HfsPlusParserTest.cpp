@@ -8,10 +8,10 @@
 #include <mutex>
 #include <set>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 #include "device/MemoryReader.h"
+#include "fs/hfsplus/HfsPlusParser.h"
 #include "fs/ParserFactory.h"
-#include "fs/hfsplus/HFSP.h"
 #include "scan/ScanJob.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"
@@ -32,7 +32,7 @@ std::vector<std::uint8_t> Bytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-ParserLinks LinksFor(readWriteInterface& reader, RecordingPrompter& prompter) {
+ParserLinks LinksFor(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;
     links.reader = &reader;
     links.prompter = &prompter;
@@ -60,7 +60,7 @@ std::map<std::string, test::Listed> OurView(const FileSystemParser& p) {
     return out;
 }
 
-bool IsResourceRow(RowId row) { return row >= HFSP::kResourceRowBase; }
+bool IsResourceRow(RowId row) { return row >= HfsPlusParser::kResourceRowBase; }
 
 RowId Find(const FileSystemParser& p, const std::string& path) {
     auto all = OurView(p);
@@ -79,7 +79,7 @@ protected:
         ASSERT_TRUE(parser->Scan(RecoveryMode::Standard));
     }
     std::string image;
-    FileReadSeek reader;
+    FileReader reader;
     RecordingPrompter prompter;
     std::unique_ptr<FileSystemParser> parser;
 };
@@ -119,7 +119,7 @@ TEST_P(HfsImage, RecoversTheBytesIcatGives) {
         EXPECT_EQ(Slurp(written), test::Icat(image, fls.inode)) << path;
         EXPECT_EQ(parser->Info(row).size, fs::file_size(written)) << path;
         // A resource fork beside its file: icat's attribute 4353 of the same file.
-        RowId rsrc = HFSP::kResourceRowBase + row;
+        RowId rsrc = HfsPlusParser::kResourceRowBase + row;
         if (parser->Info(rsrc).id == rsrc) {
             ASSERT_EQ(parser->ExtractFile(rsrc, writer, *sub), ExtractStatus::Ok) << path;
             EXPECT_EQ(Slurp(out.path() / sub->relativePath / OutputWriter::SafeName(parser->Info(rsrc).name)),
@@ -133,13 +133,13 @@ TEST_P(HfsImage, RecoversTheBytesIcatGives) {
 
 TEST_P(HfsImage, TheNodeScanAloneFindsEveryCatalogRecord) {
     test::UnchangedGuard unchanged(image);
-    FileReadSeek again;
+    FileReader again;
     ASSERT_TRUE(again.Open(image));
-    HFSP scan(LinksFor(again, prompter));
+    HfsPlusParser scan(LinksFor(again, prompter));
     scan.AttachReader();
     ASSERT_TRUE(scan.ReadVolumeHeader());
     ASSERT_TRUE(scan.ScanCatalogNodes());
-    const auto& live = static_cast<HFSP&>(*parser).Entries();
+    const auto& live = static_cast<HfsPlusParser&>(*parser).Entries();
     std::size_t records = 0;
     for (const auto& [id, e] : live) {
         if (e.resourceRow || id == kRootFolderId) continue;
@@ -165,10 +165,10 @@ TEST(HfsXorriso, FilesKeepTheTimesTheyWereGiven) {
     for (const Case& c : cases) {
         std::string image = test::ImagePath(c.image);
         if (image.empty()) continue;
-        FileReadSeek reader;
+        FileReader reader;
         ASSERT_TRUE(reader.Open(image));
         RecordingPrompter prompter;
-        HFSP p(LinksFor(reader, prompter));
+        HfsPlusParser p(LinksFor(reader, prompter));
         ASSERT_TRUE(p.Scan(RecoveryMode::Standard));
         RowId row = Find(p, c.path);
         ASSERT_NE(row, kNoRow) << c.path;
@@ -189,15 +189,15 @@ protected:
         ::setenv("TZ", "UTC", 1);
         ::tzset();
     }
-    std::unique_ptr<HFSP> Parse(std::vector<std::uint8_t> b, RecoveryMode mode = RecoveryMode::Standard,
+    std::unique_ptr<HfsPlusParser> Parse(std::vector<std::uint8_t> b, RecoveryMode mode = RecoveryMode::Standard,
                                 bool expectOk = true) {
         readers.push_back(std::make_unique<MemoryReader>(std::move(b)));
-        auto p = std::make_unique<HFSP>(LinksFor(*readers.back(), prompter));
+        auto p = std::make_unique<HfsPlusParser>(LinksFor(*readers.back(), prompter));
         EXPECT_EQ(p->Scan(mode), expectOk);
         return p;
     }
     MemoryReader& LastReader() { return *readers.back(); }
-    std::string Extract(HFSP& p, RowId row, ExtractStatus expected = ExtractStatus::Ok) {
+    std::string Extract(HfsPlusParser& p, RowId row, ExtractStatus expected = ExtractStatus::Ok) {
         test::TempDir out;
         OutputWriter writer(out.path().string());
         EXPECT_EQ(p.ExtractFile(row, writer, writer.Root()), expected) << p.LastProblem();
@@ -382,10 +382,10 @@ TEST(HfsFixture, UtilLinuxSuperblockImageEndsCleanly) {
     std::string image = (tmp / "hfsplus.img").string();
     ASSERT_EQ(std::system(("xz -dc '" + packed + "' > '" + image + "'").c_str()), 0);
     for (RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep}) {
-        FileReadSeek reader;
+        FileReader reader;
         ASSERT_TRUE(reader.Open(image));
         RecordingPrompter prompter;
-        HFSP p(LinksFor(reader, prompter));
+        HfsPlusParser p(LinksFor(reader, prompter));
         EXPECT_TRUE(p.Scan(mode)) << "the volume header and catalog are whole";
         // fls lists nothing but the metadata files.
         std::size_t listed = 0;
@@ -397,10 +397,10 @@ TEST(HfsFixture, UtilLinuxSuperblockImageEndsCleanly) {
     if (!fs::exists(hfs)) return;
     std::string plain = (tmp / "hfs.img").string();
     ASSERT_EQ(std::system(("xz -dc '" + hfs + "' > '" + plain + "'").c_str()), 0);
-    FileReadSeek reader;
+    FileReader reader;
     ASSERT_TRUE(reader.Open(plain));
     RecordingPrompter prompter;
-    HFSP p(LinksFor(reader, prompter));
+    HfsPlusParser p(LinksFor(reader, prompter));
     EXPECT_FALSE(p.Scan(RecoveryMode::Deep));
 }
 
@@ -484,7 +484,7 @@ TEST(HfsMutations, SpoiledTreesNeverCrashAndExtractionEnds) {
             for (RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep}) {
                 MemoryReader reader(b);
                 RecordingPrompter prompter;
-                HFSP p(LinksFor(reader, prompter));
+                HfsPlusParser p(LinksFor(reader, prompter));
                 p.Scan(mode);
                 test::TempDir out;
                 OutputWriter writer(out.path().string());

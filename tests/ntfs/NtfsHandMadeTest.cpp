@@ -301,7 +301,7 @@ TEST(HandMadeRecord, CandidateSearchWantsMftSevenRecordsBeforeBoot) {
         MemoryReader reader(f.bytes());
         ParserLinks links;
         links.reader = &reader;
-        ntfs parser(links);
+        NtfsParser parser(links);
         EXPECT_EQ(parser.FindMftCandidates(4), std::string(first) == "$MFT" ? 1u : 0u) << first;
     }
 }

@@ -9,8 +9,8 @@
 #include <map>
 #include <set>
 
-#include "device/FileReadSeek.h"
-#include "fs/FileTime.h"
+#include "core/FileTime.h"
+#include "device/FileReader.h"
 #include "fs/ParserFactory.h"
 #include "ntfs/NtfsTestSupport.h"
 #include "support/TestImages.h"
@@ -102,7 +102,7 @@ TEST(NtfsImage, MadeThroughTheFactoryAndNeverWritten) {
     std::string path = test::ImagePath("ntfs-512");
     if (path.empty()) GTEST_SKIP();
     test::UnchangedGuard unchanged(path);
-    FileReadSeek reader;
+    FileReader reader;
     ASSERT_TRUE(reader.Open(path));
     ParserLinks links;
     links.reader = &reader;
@@ -259,7 +259,7 @@ TEST(NtfsImage, StopKeepsWhatWasFound) {
     ParserLinks links;
     links.reader = reader.get();
     links.control = &control;
-    ntfs parser(links);
+    NtfsParser parser(links);
     parser.Scan(RecoveryMode::Standard);
     EXPECT_EQ(parser.Info(parser.Root()).name, "ROOT");
     EXPECT_NE(parser.FirstChild(parser.Root()), kNoRow) << "the orphan folder is there even after a stop";
@@ -281,7 +281,7 @@ TEST(NtfsImage, MftCandidatesLeadTheAdvancedModeToTheWholeTree) {
     ParserLinks links;
     links.reader = &damaged;
     links.volume.sizeText = std::to_string(bytes.size() >> 20) + "  MB";
-    ntfs parser(links);
+    NtfsParser parser(links);
     ASSERT_EQ(parser.FindMftCandidates(8), 1u) << "$MFT only: the mirror holds no $Boot seven records on";
     EXPECT_EQ(parser.MftCandidates()[0].entry.recordOffset, mftAt);
     EXPECT_EQ(parser.MftCandidates()[0].clusterSize, 4096u);
@@ -322,7 +322,7 @@ TEST(NtfsImage, StatusTextsAndMessages) {
         links.reader = &image;
         links.progress = &progress;
         links.prompter = &prompter;
-        ntfs parser(links);
+        NtfsParser parser(links);
         ASSERT_TRUE(parser.Scan(RecoveryMode::Standard));
         EXPECT_TRUE(progress.Said(" ParsingBasedOnMFT is going on...."));
         if (zeroed) {
@@ -349,7 +349,7 @@ TEST(NtfsImage, StatusTextsAndMessages) {
     ParserLinks links;
     links.reader = &image;
     links.progress = &progress;
-    ntfs parser(links);
+    NtfsParser parser(links);
     parser.Scan(RecoveryMode::Deep);
     EXPECT_TRUE(progress.Said(" scanning for mft entries in deep mode ...."));
     EXPECT_TRUE(progress.Said("MFT ENTRY 1 Found.Parsing it .."));

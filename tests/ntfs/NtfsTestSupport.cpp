@@ -9,7 +9,7 @@
 
 namespace tarnwell::test {
 
-std::unique_ptr<ScannedVolume> ScanReader(std::unique_ptr<readWriteInterface> reader, RecoveryMode mode,
+std::unique_ptr<ScannedVolume> ScanReader(std::unique_ptr<SectorReader> reader, RecoveryMode mode,
                                           std::uint64_t sizeMiB) {
     auto v = std::make_unique<ScannedVolume>();
     v->reader = std::move(reader);
@@ -18,7 +18,7 @@ std::unique_ptr<ScannedVolume> ScanReader(std::unique_ptr<readWriteInterface> re
     links.prompter = &v->prompter;
     links.volume.fileSystem = "NTFS";
     links.volume.sizeText = std::to_string(sizeMiB) + "  MB";
-    v->parser = std::make_unique<ntfs>(links);
+    v->parser = std::make_unique<NtfsParser>(links);
     v->scanned = v->parser->Scan(mode);
     v->paths = TreePaths(*v->parser);
     return v;
@@ -33,7 +33,7 @@ std::unique_ptr<MemoryReader> LoadImage(const std::string& name) {
     return reader;
 }
 
-std::multimap<std::string, RowId> TreePaths(const ntfs& parser) {
+std::multimap<std::string, RowId> TreePaths(const NtfsParser& parser) {
     std::multimap<std::string, RowId> out;
     std::vector<std::pair<RowId, std::string>> pending{{parser.Root(), ""}};
     std::uint64_t visits = 0;
@@ -120,7 +120,7 @@ std::string Pattern(const std::string& tag, std::size_t bytes) {
     return out;
 }
 
-std::string ExtractTo(ntfs& parser, RowId row, const TempDir& dir, ExtractStatus* status) {
+std::string ExtractTo(NtfsParser& parser, RowId row, const TempDir& dir, ExtractStatus* status) {
     static int n = 0;
     std::string sub = "out" + std::to_string(++n);
     OutputWriter writer((dir / sub).string());

@@ -9,27 +9,27 @@
 #include <vector>
 
 #include "device/MemoryReader.h"
-#include "fs/ntfs/ntfs.h"
+#include "fs/ntfs/NtfsParser.h"
 #include "support/TempDir.h"
 
 namespace tarnwell::test {
 
 struct ScannedVolume {
-    std::unique_ptr<readWriteInterface> reader;
+    std::unique_ptr<SectorReader> reader;
     RecordingPrompter prompter;
-    std::unique_ptr<ntfs> parser;
+    std::unique_ptr<NtfsParser> parser;
     bool scanned = false;
     // Every row reachable from the root, by its path ("Docs/Sub/x.txt").
     std::multimap<std::string, RowId> paths;
 };
 
 // Scans reader (taken over) as an NTFS volume of sizeMiB.
-std::unique_ptr<ScannedVolume> ScanReader(std::unique_ptr<readWriteInterface> reader, RecoveryMode mode,
+std::unique_ptr<ScannedVolume> ScanReader(std::unique_ptr<SectorReader> reader, RecoveryMode mode,
                                           std::uint64_t sizeMiB = 0);
 // The committed image NAME, read through a memory copy (tests may change the copy).
 std::unique_ptr<MemoryReader> LoadImage(const std::string& name);
 
-std::multimap<std::string, RowId> TreePaths(const ntfs& parser);
+std::multimap<std::string, RowId> TreePaths(const NtfsParser& parser);
 
 struct FlsLine {
     bool folder = false;
@@ -55,6 +55,6 @@ std::string ReadWhole(const std::string& file);
 std::string Pattern(const std::string& tag, std::size_t bytes);
 
 // Extracts row into a new folder under dir and returns the file's path.
-std::string ExtractTo(ntfs& parser, RowId row, const TempDir& dir, ExtractStatus* status = nullptr);
+std::string ExtractTo(NtfsParser& parser, RowId row, const TempDir& dir, ExtractStatus* status = nullptr);
 
 }  // namespace tarnwell::test

@@ -8,7 +8,7 @@
 
 #include "device/MemoryReader.h"
 #include "partition/BootSectors.h"
-#include "partition/Partition.h"
+#include "partition/PartitionScanner.h"
 #include "support/TestImages.h"
 
 namespace tarnwell {
@@ -193,7 +193,7 @@ TEST(BootSectors, ScannersSurviveThePublicImages) {
         std::uint64_t raw = std::stoull(f[4]);
         if (raw > (16u << 20)) continue;
         MemoryReader reader(FixtureHead(root + "/" + f[0], "xz", raw));
-        Partition p;
+        PartitionScanner p;
         p.ScanPartitionTables(reader);
         std::vector<std::int64_t> tableStarts;
         for (const auto& v : p.Entries()) tableStarts.push_back(v.startSector);

@@ -10,10 +10,10 @@
 #include <sstream>
 #include <thread>
 
-#include "device/FileReadSeek.h"
 #include "advanced/TableFinder.h"
+#include "device/FileReader.h"
 #include "device/MemoryReader.h"
-#include "partition/Partition.h"
+#include "partition/PartitionScanner.h"
 #include "support/TestImages.h"
 
 namespace tarnwell {
@@ -101,9 +101,9 @@ TEST(PartitionTables, ListEveryPartitionAsMmlsDoes) {
         ASSERT_FALSE(path.empty());
         test::UnchangedGuard guard(path);
         SilentPrompter quiet;
-        FileReadSeek reader(quiet);
+        FileReader reader(quiet);
         ASSERT_TRUE(reader.Open(path));
-        Partition p;
+        PartitionScanner p;
         std::vector<VolumeEntry> streamed;
         p.onVolume = [&](const VolumeEntry& v) { streamed.push_back(v); };
         EXPECT_EQ(p.ScanPartitionTables(reader), 0);
@@ -132,7 +132,7 @@ TEST(PartitionTables, ListEveryPartitionAsMmlsDoes) {
 
 TEST(PartitionTables, TextsAndNamesOfTheRows) {
     MemoryReader mbr(ImageBytes("mbr-mixed"));
-    Partition p;
+    PartitionScanner p;
     p.ScanPartitionTables(mbr);
     ASSERT_EQ(p.Entries().size(), 5u);
     EXPECT_EQ(p.Entries()[0].sizeText, "8   MB");
@@ -169,7 +169,7 @@ TEST(PartitionTables, ZeroedTablesAndTheGptTick) {
     };
     for (const Case& c : cases) {
         MemoryReader r(Zeroed(ImageBytes(c.image), c.zeroSectors));
-        Partition p;
+        PartitionScanner p;
         p.gptFormat = c.gpt;
         p.ScanPartitionTables(r);
         EXPECT_EQ(p.Entries().size(), c.rows) << c.what << "\n" << Describe(p.Entries());
@@ -180,7 +180,7 @@ TEST(PartitionTables, ZeroedTablesAndTheGptTick) {
 TEST(PartitionTables, AnUnreadableExtendedRecordKeepsTheRest) {
     MemoryReader r(ImageBytes("mbr-mixed"));
     r.MarkBad(92160);  // the second extended boot record
-    Partition p;
+    PartitionScanner p;
     EXPECT_NE(p.ScanPartitionTables(r), 0);
     std::vector<std::int64_t> starts;
     for (const auto& v : p.Entries()) starts.push_back(v.startSector);
@@ -203,7 +203,7 @@ TEST(PartitionTables, HandMadeTables) {
         auto d = Disk(64);
         Entry(d, 0, 2, 0x83, 8, 16);
         MemoryReader r(d);
-        Partition p;
+        PartitionScanner p;
         p.ScanPartitionTables(r);
         ASSERT_EQ(p.Entries().size(), 1u);
         EXPECT_EQ(p.Entries()[0].fileSystem, "extX");
@@ -215,7 +215,7 @@ TEST(PartitionTables, HandMadeTables) {
         Entry(d, 10, 0, 0x0C, 2, 8);
         Entry(d, 10, 1, 0x05, 0, 40);  // links to itself
         MemoryReader r(d);
-        Partition p;
+        PartitionScanner p;
         EXPECT_EQ(p.ScanPartitionTables(r), 0);
         ASSERT_EQ(p.Entries().size(), 1u);
         EXPECT_EQ(p.Entries()[0].startSector, 12);
@@ -225,7 +225,7 @@ TEST(PartitionTables, HandMadeTables) {
         auto d = Disk(64);
         Entry(d, 0, 0, 0xEE, 1, 63);
         MemoryReader r(d);
-        Partition p;
+        PartitionScanner p;
         p.ScanPartitionTables(r);
         ASSERT_EQ(p.Entries().size(), 1u);
         EXPECT_EQ(p.Entries()[0].fileSystem, "Unknown");
@@ -247,7 +247,7 @@ TEST(PartitionTables, HandMadeTables) {
             e[0x38] = 'p';
         }
         MemoryReader r(d);
-        Partition p;
+        PartitionScanner p;
         p.ScanPartitionTables(r);
         ASSERT_EQ(p.Entries().size(), 2u) << Describe(p.Entries());
         EXPECT_EQ(p.Entries()[0].startSector, 40);
@@ -269,7 +269,7 @@ TEST(SectorSearch, FindsEveryVolumeOfTheZeroedDisksOnce) {
                           Case{"gpt-mixed", 1, &kGptMixed}, Case{"gpt-mixed", 34, &kGptMixed},
                           Case{"mbr-fat", 1, &kMbrFat}}) {
         MemoryReader r(Zeroed(ImageBytes(c.image), c.zeroSectors));
-        Partition p;
+        PartitionScanner p;
         std::vector<VolumeEntry> streamed;
         p.onVolume = [&](const VolumeEntry& v) { streamed.push_back(v); };
         EXPECT_EQ(p.ScanForVolumes(r), 1);
@@ -326,7 +326,7 @@ TEST(SectorSearch, FindsWhatTestDiskFindsWithTheTableAndPrimaryBootSectorsGone) 
         std::vector<std::uint8_t> bytes = ImageBytes(c.image);
         for (auto [first, count] : view.zeroed) std::fill_n(bytes.begin() + first * 512, count * 512, 0);
         MemoryReader r(bytes);
-        Partition p;
+        PartitionScanner p;
         EXPECT_EQ(p.ScanForVolumes(r), 1);
         // Every volume once at its true start, none at a backup's position; exFAT,
         // which TestDisk misses here, from its backup boot region.
@@ -351,7 +351,7 @@ TEST(SectorSearch, FindsWhatTestDiskFindsWithTheTableAndPrimaryBootSectorsGone) 
 
 TEST(SectorSearch, KeepSizeListsTheBackupCopiesToo) {
     MemoryReader r(ImageBytes("mbr-mixed"));
-    Partition p;
+    PartitionScanner p;
     p.skipVolumeSize = false;
     p.ScanForVolumes(r);
     std::vector<std::int64_t> starts;
@@ -368,7 +368,7 @@ TEST(SectorSearch, ScansTheLastSectorsOfADiskOfNoWholeMiB) {
     ASSERT_NE(bytes.size() % 1048576, 0u);
     const std::int64_t last = std::int64_t(bytes.size() / 512) - 1;
     MemoryReader r(bytes);
-    Partition p;
+    PartitionScanner p;
     p.skipVolumeSize = false;
     p.ScanForVolumes(r);
     ASSERT_EQ(p.Entries().size(), 2u) << Describe(p.Entries());
@@ -390,7 +390,7 @@ TEST(SectorSearch, UnreadableBlocksAreCountedAndPassedOver) {
     r.MarkBad(20000);  // between the FAT16 volume and the first logical one
     r.MarkBad(20001);
     r.MarkBad(50000);  // inside the FAT32 volume: with the skip rule on, never read
-    Partition p;
+    PartitionScanner p;
     p.ScanForVolumes(r);
     ExpectVolumes(p.Entries(), kMbrMixed, FoundBy::Scan, true, "with bad sectors");
     EXPECT_EQ(p.Summary().unreadableBlocks, 1u);
@@ -404,7 +404,7 @@ TEST(SectorSearch, UnreadableBlocksAreCountedAndPassedOver) {
 
 TEST(SectorSearch, CustomRange) {
     MemoryReader r(ImageBytes("mbr-mixed"));
-    Partition p;
+    PartitionScanner p;
     p.customStartSector = 90000;
     p.customEndSector = 100000;
     p.ScanForVolumes(r);
@@ -427,7 +427,7 @@ TEST(SectorSearch, StopKeepsTheRowsFoundAndProgressIsReported) {
     MemoryReader r(Zeroed(ImageBytes("gpt-mixed"), 34));
     JobControl control;
     Recorder progress;
-    Partition p;
+    PartitionScanner p;
     p.control = &control;
     p.progress = &progress;
     p.onVolume = [&](const VolumeEntry&) {
@@ -458,7 +458,7 @@ TEST(SectorSearch, PauseHoldsTheScanUntilResumed) {
     MemoryReader r(Zeroed(ImageBytes("gpt-mixed"), 34));
     JobControl control;
     control.Pause();
-    Partition p;
+    PartitionScanner p;
     p.control = &control;
     std::atomic<int> found{0};
     p.onVolume = [&](const VolumeEntry&) { ++found; };

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <map>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 #include "scan/ScanJob.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"

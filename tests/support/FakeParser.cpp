@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "fs/DisplayText.h"
+#include "core/DisplayText.h"
 
 namespace tarnwell::test {
 

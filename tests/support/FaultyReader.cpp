@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "device/FileReadSeek.h"
+#include "device/FileReader.h"
 
 namespace tarnwell::test {
 
-FaultyReader::FaultyReader(std::unique_ptr<readWriteInterface> inner, FaultPlan plan)
+FaultyReader::FaultyReader(std::unique_ptr<SectorReader> inner, FaultPlan plan)
     : ReaderDecorator(std::move(inner)), plan_(std::move(plan)) {}
 
-readWriteInterface::RawResult FaultyReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
+SectorReader::RawResult FaultyReader::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
     ++rawReads_;
     std::uint64_t sector = position / kSectorSize;
     if (plan_.badSectors.count(sector)) {
@@ -32,7 +32,7 @@ readWriteInterface::RawResult FaultyReader::ReadRaw(std::uint64_t position, void
 
 std::unique_ptr<FaultyReader> OpenFaulty(const std::string& path, FaultPlan plan) {
     static SilentPrompter quiet;
-    auto file = std::make_unique<FileReadSeek>(quiet);
+    auto file = std::make_unique<FileReader>(quiet);
     if (!file->Open(path)) return nullptr;
     return std::make_unique<FaultyReader>(std::move(file), std::move(plan));
 }

@@ -20,7 +20,7 @@ struct FaultPlan {
 
 class FaultyReader final : public ReaderDecorator {
 public:
-    FaultyReader(std::unique_ptr<readWriteInterface> inner, FaultPlan plan);
+    FaultyReader(std::unique_ptr<SectorReader> inner, FaultPlan plan);
 
     // Raw reads made so far (a reader that stalls on a bad sector shows here).
     std::uint64_t RawReads() const { return rawReads_; }

@@ -27,7 +27,7 @@ bool GzipImage::Open(const std::string& path) {
     return length > 0;
 }
 
-readWriteInterface::RawResult GzipImage::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
+SectorReader::RawResult GzipImage::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {
     auto* out = static_cast<std::uint8_t*>(destination);
     if (position >= fileLength()) return {RawStatus::EndOfData, 0};
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, fileLength() - position));

@@ -8,11 +8,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "device/readWriteInterface.h"
+#include "device/SectorReader.h"
 
 namespace tarnwell::test {
 
-class GzipImage final : public readWriteInterface {
+class GzipImage final : public SectorReader {
 public:
     // Inflates path; false when it cannot be read.
     bool Open(const std::string& path) override;

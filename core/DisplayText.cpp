@@ -1,0 +1,43 @@
+#include "core/DisplayText.h"
+
+#include <cstdio>
+
+namespace tarnwell {
+
+std::string FormatSizeText(std::uint64_t bytes) {
+    char text[64];
+    const double s = static_cast<double>(bytes);
+    if (bytes >= (1ULL << 30))
+        std::snprintf(text, sizeof text, "%.2f GB", s / (1ULL << 30));
+    else if (bytes >= (1ULL << 20))
+        std::snprintf(text, sizeof text, "%.2f MB", s / (1ULL << 20));
+    else if (bytes >= (1ULL << 10))
+        std::snprintf(text, sizeof text, "%.2f KB", s / (1ULL << 10));
+    else
+        std::snprintf(text, sizeof text, "%lld Bytes", static_cast<long long>(bytes));
+    return text;
+}
+
+std::string FormatDateTimeText(int year, int month, int day, int hour, int minute) {
+    const bool pm = hour >= 12;
+    int shown = hour % 12;
+    if (shown == 0) shown = 12;
+    char text[64];
+    std::snprintf(text, sizeof text, pm ? "%02d/%02d/%d  %02d:%02d PM" : "%02d/%02d/%d  %02d:%02d AM",
+                  month, day, year, shown, minute);
+    return text;
+}
+
+std::string FormatDateText(int year, int month, int day) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d/%02d/%d ", month, day, year);
+    return text;
+}
+
+std::string MiBSizeText(std::uint64_t bytes, const char* separator) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%llu%sMB", static_cast<unsigned long long>(bytes >> 20), separator);
+    return text;
+}
+
+}  // namespace tarnwell
