@@ -80,6 +80,8 @@ set(CPACK_PACKAGE_VENDOR "The Tarnwell developers")
 set(CPACK_PACKAGE_CONTACT "Tarnwell developers <tarnwell@example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
+# GPL-3.0-or-later; the packages carry it in their copyright files.
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL cli)
