@@ -34,7 +34,7 @@ std::vector<std::uint8_t> Bytes(const std::string& path) {
 
 ParserLinks LinksFor(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     links.volume.fileSystem = "HFS+";
     links.volume.sectorCount = reader.deviceSectorCount();
