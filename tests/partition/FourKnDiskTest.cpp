@@ -39,7 +39,7 @@ std::vector<Partition> ParseMmls(const std::string& text) {
     return parts;
 }
 
-std::string Run(const std::string& command) {
+std::string Output(const std::string& command) {
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
     std::string out;
     if (!pipe) return out;
@@ -51,7 +51,7 @@ std::string Run(const std::string& command) {
 class FourKnDisk : public ::testing::Test {
 protected:
     void SetUp() override {
-        image = test::ImagePath("gpt-4kn.img");
+        image = test::ImagePath("gpt-4kn");
         ASSERT_FALSE(image.empty());
         ASSERT_TRUE(reader.Open(image));
         scanner.ScanPartitionTables(reader);
@@ -67,7 +67,7 @@ TEST_F(FourKnDisk, TheTableScanListsThePartitionsMmlsListsInFourKiBSectors) {
     ASSERT_EQ(recorded.size(), 4u);
     EXPECT_EQ(recorded[0].start, 256u) << "the recorded view is in 4096-byte units";
     if (test::HaveSleuthKit()) {
-        std::vector<Partition> live = ParseMmls(Run("mmls -b 4096 '" + image + "' 2>/dev/null"));
+        std::vector<Partition> live = ParseMmls(Output("mmls -b 4096 '" + image + "' 2>/dev/null"));
         ASSERT_EQ(live.size(), recorded.size());
         for (std::size_t i = 0; i < live.size(); ++i) EXPECT_EQ(live[i].start, recorded[i].start);
     }
@@ -104,7 +104,8 @@ TEST_F(FourKnDisk, EveryVolumeListsWhatFlsListsAndGivesTheBytesIcatGives) {
         test::TempDir out;
         OutputWriter writer(out.path().string());
         for (const auto& [path, entry] : theirs) {
-            if (path.rfind("$OrphanFiles", 0) == 0) continue;  // fls's own folder of lost records
+            // fls's own folder of lost records, and NTFS named streams, which are no rows.
+            if (path.rfind("$OrphanFiles", 0) == 0 || path.find(':') != std::string::npos) continue;
             auto it = ours.find(path);
             ASSERT_NE(it, ours.end()) << path << " is missing";
             EXPECT_EQ(it->second.deleted, entry.deleted) << path;
