@@ -136,7 +136,6 @@ TEST_P(HfsImage, TheNodeScanAloneFindsEveryCatalogRecord) {
     FileReader again;
     ASSERT_TRUE(again.Open(image));
     HfsPlusParser scan(LinksFor(again, prompter));
-    scan.AttachReader();
     ASSERT_TRUE(scan.ReadVolumeHeader());
     ASSERT_TRUE(scan.ScanCatalogNodes());
     const auto& live = static_cast<HfsPlusParser&>(*parser).Entries();
