@@ -20,7 +20,7 @@ std::string Lower(std::string s) {
     return s;
 }
 
-bool ReadSector(SectorReader& reader, std::uint64_t at, std::uint64_t volumeSize, std::vector<std::uint8_t>& s) {
+bool ReadSector(const VolumeView& reader, std::uint64_t at, std::uint64_t volumeSize, std::vector<std::uint8_t>& s) {
     s.assign(kSectorSize, 0);
     if (at + kSectorSize > volumeSize) return false;
     return reader.ReadAt(static_cast<std::int64_t>(at), s.data(), s.size());
@@ -123,7 +123,7 @@ bool TableKindForName(const std::string& name, TableKind& kind) {
     return true;
 }
 
-BootHint ReadBootHint(SectorReader& reader, std::uint64_t volumeSize, TableKind kind) {
+BootHint ReadBootHint(const VolumeView& reader, std::uint64_t volumeSize, TableKind kind) {
     std::vector<std::uint64_t> places{0};
     switch (kind) {
         case TableKind::Fat32: places.push_back(6 * 512); break;
@@ -190,7 +190,7 @@ std::vector<std::uint32_t> ClusterSizeList(TableKind kind, const BootHint& boot)
     return list;
 }
 
-TableFinder::TableFinder(SectorReader& reader, std::uint64_t volumeSize, TableKind kind,
+TableFinder::TableFinder(const VolumeView& reader, std::uint64_t volumeSize, TableKind kind,
                          ProgressSink& progress, JobControl* control)
     : reader_(reader), volumeSize_(volumeSize), kind_(kind), progress_(progress), control_(control) {}
 

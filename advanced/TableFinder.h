@@ -25,7 +25,7 @@
 #include "core/ByteView.h"
 #include "core/JobControl.h"
 #include "core/ProgressSink.h"
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 
 namespace tarnwell {
 
@@ -51,7 +51,7 @@ struct BootHint {
 };
 
 // Reads the primary boot sector, then its backup. reader addresses the volume from 0.
-BootHint ReadBootHint(SectorReader& reader, std::uint64_t volumeSize, TableKind kind);
+BootHint ReadBootHint(const VolumeView& reader, std::uint64_t volumeSize, TableKind kind);
 
 // Whether the 8 bytes at p begin a table of kind (FAT kinds only).
 bool MatchesTableSignature(TableKind kind, const std::uint8_t* p);
@@ -87,7 +87,7 @@ struct TableCandidates {
 
 class TableFinder {
 public:
-    TableFinder(SectorReader& reader, std::uint64_t volumeSize, TableKind kind, ProgressSink& progress,
+    TableFinder(const VolumeView& reader, std::uint64_t volumeSize, TableKind kind, ProgressSink& progress,
                 JobControl* control = nullptr);
 
     // Both in one pass; at most maximum of each (below 1: 3).
@@ -102,7 +102,7 @@ public:
 private:
     void Pass(std::size_t maxTables, std::size_t maxHeaps, TableCandidates& out);
 
-    SectorReader& reader_;
+    VolumeView reader_;
     std::uint64_t volumeSize_;
     TableKind kind_;
     ProgressSink& progress_;

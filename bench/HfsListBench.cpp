@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.volume.fileSystem = "HFS+";
     HfsPlusParser parser(links);
     auto start = std::chrono::steady_clock::now();

@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.volume.fileSystem = "extX";
     links.volume.sectorCount = reader.deviceSectorCount();
     auto parser = MakeParser("extX", links);

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     FileReader reader;
     if (!reader.Open(argv[2])) return 2;
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     NtfsParser parser(links);
     parser.Scan(mode == "deep" ? RecoveryMode::Deep : RecoveryMode::Standard);
 

@@ -5,7 +5,7 @@
 
 namespace tarnwell {
 
-std::string CarveOutput::Write(SectorReader& reader, const CarvedItem& item, std::int64_t nameOffset) {
+std::string CarveOutput::Write(const VolumeView& reader, const CarvedItem& item, std::int64_t nameOffset) {
     const std::string folderName = item.category.empty() ? "Other" : item.category;
     auto it = folders_.find(folderName);
     if (it == folders_.end()) {

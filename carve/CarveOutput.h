@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 #include "fs/OutputWriter.h"
 
 namespace tarnwell {
@@ -26,11 +26,11 @@ class CarveOutput {
 public:
     explicit CarveOutput(OutputWriter& writer) : writer_(writer) {}
 
-    // Copies length bytes at start (through the reader's base offset) into the
+    // Copies length bytes at start of the volume into the
     // category's folder, named after nameOffset. Returns the path relative to
     // the output root, or empty when the file could not be written (counted
     // by the writer).
-    std::string Write(SectorReader& reader, const CarvedItem& item, std::int64_t nameOffset);
+    std::string Write(const VolumeView& volume, const CarvedItem& item, std::int64_t nameOffset);
 
 private:
     OutputWriter& writer_;

@@ -60,8 +60,9 @@ void Carver::Emit(FoundFile file, const std::function<void(const FoundFile&)>& o
     if (onFound) onFound(file);
 }
 
-bool Carver::CarveVolume(SectorReader& reader, std::uint64_t volumeBytes, ProgressSink& progress,
-                        JobControl* control, const std::function<void(const FoundFile&)>& onFound) {
+bool Carver::CarveVolume(const VolumeView& reader, ProgressSink& progress, JobControl* control,
+                         const std::function<void(const FoundFile&)>& onFound) {
+    const std::uint64_t volumeBytes = reader.length();
     if (settings_.empty() || volumeBytes == 0) return false;
     summary_ = {};
     categoryCounts_.clear();

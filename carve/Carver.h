@@ -14,7 +14,7 @@
 #include "carve/SignatureRecord.h"
 #include "core/JobControl.h"
 #include "core/ProgressSink.h"
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 
 namespace tarnwell {
 
@@ -44,9 +44,9 @@ public:
     // List starts whose structure does not hold (marked partial) instead of dropping them.
     bool keepPartial = false;
 
-    // Scans volumeBytes of the reader (from its base offset). onFound is called
-    // for each file as it is found. False when there is nothing to look for.
-    bool CarveVolume(SectorReader& reader, std::uint64_t volumeBytes, ProgressSink& progress,
+    // Scans the whole volume. onFound is called for each file as it is found
+    // (starts relative to the volume). False when there is nothing to look for.
+    bool CarveVolume(const VolumeView& volume, ProgressSink& progress,
                      JobControl* control, const std::function<void(const FoundFile&)>& onFound);
 
     const std::vector<FoundFile>& Found() const { return found_; }

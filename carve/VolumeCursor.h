@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 
 namespace tarnwell {
 
 class VolumeCursor {
 public:
-    VolumeCursor(SectorReader& reader, std::uint64_t volumeBytes) : reader_(reader), end_(volumeBytes) {}
+    VolumeCursor(const VolumeView& reader, std::uint64_t volumeBytes) : reader_(reader), end_(volumeBytes) {}
 
     std::uint64_t End() const { return end_; }
     // The byte at pos; 0 past the end (callers bound their walks by End()).
@@ -29,7 +29,7 @@ private:
     static constexpr std::uint64_t kBlock = 1 << 20;
     bool Load(std::uint64_t block);
 
-    SectorReader& reader_;
+    VolumeView reader_;
     std::uint64_t end_;
     std::uint64_t cached_ = UINT64_MAX;
     std::vector<std::uint8_t> data_;

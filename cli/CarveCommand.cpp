@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
+#include "partition/PartitionScanner.h"
 #include "fs/OutputWriter.h"
 
 namespace tarnwell::cli {
@@ -50,17 +51,17 @@ int RunCarve(const CarveOptions& o) {
             std::fprintf(stderr, "%s\n", wrong->c_str());
             return kExitUsage;
         }
+        volume.sectorSize = SourceSectorSize(reader);
         volume.startSector = *o.volume.startSector;
-        std::uint64_t rest = reader.deviceSectorCount() > std::uint64_t(volume.startSector)
-                                 ? reader.deviceSectorCount() - std::uint64_t(volume.startSector)
-                                 : 0;
-        volume.sectorCount = o.volume.sizeMiB ? std::min<std::uint64_t>(rest, std::uint64_t(*o.volume.sizeMiB) * 2048) : rest;
+        const std::uint64_t sectors = reader.fileLength() / volume.sectorSize;
+        std::uint64_t rest = sectors > std::uint64_t(volume.startSector) ? sectors - std::uint64_t(volume.startSector) : 0;
+        const std::uint64_t perMiB = (1u << 20) / volume.sectorSize;
+        volume.sectorCount = o.volume.sizeMiB ? std::min<std::uint64_t>(rest, std::uint64_t(*o.volume.sizeMiB) * perMiB) : rest;
     }
-    reader.SetBaseOffset(volume.startSector * 512);
     // The bytes after the last whole sector belong to the volume too.
-    std::uint64_t volumeBytes = volume.startSector == 0 && !o.volume.sizeMiB && o.volume.volumeIndex == 0
-                                    ? reader.fileLength()
-                                    : volume.sectorCount * 512;
+    const VolumeView view = volume.startSector == 0 && !o.volume.sizeMiB && o.volume.volumeIndex == 0
+                                ? VolumeView(reader)
+                                : ViewOf(reader, volume);
 
     Carver engine;
     engine.keepPartial = o.keepPartial;
@@ -105,12 +106,12 @@ int RunCarve(const CarveOptions& o) {
     // A stop mid-file discards that file instead of leaving it cut short.
     if (writer) writer->SetStop(&control);
     std::uint64_t written = 0;
-    engine.CarveVolume(reader, volumeBytes, progress, &control, [&](const FoundFile& f) {
+    engine.CarveVolume(view, progress, &control, [&](const FoundFile& f) {
         std::string ext = engine.Extension(f), category = engine.Category(f);
-        std::int64_t offset = volume.startSector * 512 + f.start;
+        std::int64_t offset = static_cast<std::int64_t>(view.offset()) + f.start;
         std::string relative;
         if (output) {
-            relative = output->Write(reader, {f.start, f.length, ext, category, {}, f.partial}, offset);
+            relative = output->Write(view, {f.start, f.length, ext, category, {}, f.partial}, offset);
             if (!relative.empty()) ++written;
         }
         const char* status = output && relative.empty() ? "failed" : f.partial ? "partial" : "ok";

@@ -65,11 +65,11 @@ std::string FsKindForOption(const std::string& v) {
 
 namespace {
 // The file system whose boot sector or header starts at sector; empty when none.
-std::string DetectAt(SectorReader& reader, std::int64_t sector, std::uint64_t& sectors) {
+std::string DetectAt(SectorReader& reader, std::int64_t sector, std::uint32_t unit, std::uint64_t& sectors) {
     if (sector < 0) return {};
-    auto m = DetectVolumeAt(reader, std::uint64_t(sector));
+    auto m = DetectVolumeAt(reader, std::uint64_t(sector), unit);
     if (!m) return {};
-    sectors = m->extentSectors;
+    sectors = m->ExtentIn(unit);
     return BootKindName(m->kind);
 }
 
@@ -92,17 +92,19 @@ std::string ListRows(const std::vector<VolumeEntry>& rows) {
 }
 }  // namespace
 
-std::optional<std::string> CheckVolumeRange(const SectorReader& reader, const VolumeOptions& o) {
+std::optional<std::string> CheckVolumeRange(SectorReader& reader, const VolumeOptions& o) {
     // Compared in sectors and whole MiB, never multiplied out: a start of 2^54
     // sectors or more would overflow the byte offset.
-    const std::uint64_t sectors = reader.deviceSectorCount();
-    const std::string extent = "the source holds " + std::to_string(sectors) + " sectors (" +
-                               std::to_string(reader.fileLength()) + " bytes)";
+    const std::uint32_t unit = SourceSectorSize(reader);
+    const std::uint64_t sectors = reader.fileLength() / unit;
+    const std::uint64_t perMiB = (1u << 20) / unit;
+    const std::string extent = "the source holds " + std::to_string(sectors) + " sectors of " + std::to_string(unit) +
+                               " bytes (" + std::to_string(reader.fileLength()) + " bytes)";
     if (o.startSector && std::uint64_t(*o.startSector) >= sectors)
         return "--start " + std::to_string(*o.startSector) + " is past the end of the source: " + extent;
     if (o.sizeMiB) {
         std::uint64_t rest = sectors - std::uint64_t(o.startSector.value_or(0));
-        std::uint64_t restMiB = (rest + 2047) / 2048;  // a last part-MiB counts as one
+        std::uint64_t restMiB = (rest + perMiB - 1) / perMiB;  // a last part-MiB counts as one
         if (std::uint64_t(*o.sizeMiB) > restMiB)
             return "--size-mib " + std::to_string(*o.sizeMiB) + " runs past the end of the source: " + extent +
                    ", " + std::to_string(restMiB) + " MiB from sector " + std::to_string(o.startSector.value_or(0));
@@ -112,7 +114,6 @@ std::optional<std::string> CheckVolumeRange(const SectorReader& reader, const Vo
 
 VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& o) {
     VolumeChoice choice;
-    const std::uint64_t deviceSectors = reader.deviceSectorCount();
     if (auto wrong = CheckVolumeRange(reader, o)) {
         choice.error = *wrong;
         return choice;
@@ -138,13 +139,15 @@ VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& o) {
 
     VolumeEntry v;
     std::uint64_t detected = 0;
+    v.sectorSize = SourceSectorSize(reader);
+    const std::uint64_t deviceSectors = reader.fileLength() / v.sectorSize;
     v.startSector = o.startSector.value_or(0);
     v.foundBy = o.startSector ? FoundBy::Manual : FoundBy::WholeSource;
     std::string kind;
     if (o.fsKind != "auto") {
         kind = FsKindForOption(o.fsKind);
     } else if (o.startSector) {
-        kind = DetectAt(reader, v.startSector, detected);
+        kind = DetectAt(reader, v.startSector, v.sectorSize, detected);
         if (kind.empty()) {
             choice.error = "no known file system starts at sector " + std::to_string(v.startSector);
             return choice;
@@ -165,8 +168,8 @@ VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& o) {
     }
     v.fileSystem = kind;
     std::uint64_t available = deviceSectors > std::uint64_t(v.startSector) ? deviceSectors - v.startSector : 0;
-    v.sectorCount = o.sizeMiB ? std::uint64_t(*o.sizeMiB) * 2048 : (detected ? detected : available);
-    v.sizeText = MiBSizeText(v.sectorCount * 512, "  ");
+    v.sectorCount = o.sizeMiB ? std::uint64_t(*o.sizeMiB) * ((1u << 20) / v.sectorSize) : (detected ? detected : available);
+    v.sizeText = MiBSizeText(v.sectorCount * v.sectorSize, "  ");
     choice.volume = v;
     return choice;
 }

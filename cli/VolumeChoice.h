@@ -45,8 +45,9 @@ struct VolumeChoice {
 VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& options);
 
 // Why --start or --size-mib cannot be used on this source (past its end), or
-// nothing. ChooseVolume checks it; commands that read --start themselves call it.
-std::optional<std::string> CheckVolumeRange(const SectorReader& reader, const VolumeOptions& options);
+// nothing. --start counts in the source's own sectors (SourceSectorSize).
+// ChooseVolume checks it; commands that read --start themselves call it.
+std::optional<std::string> CheckVolumeRange(SectorReader& reader, const VolumeOptions& options);
 
 // The FsKind name for a --fs value ("fat32" -> "FAT32", "exfat" -> "FAT64"); empty when unknown.
 std::string FsKindForOption(const std::string& value);

@@ -83,6 +83,7 @@ std::optional<DdrescueMap> ReadDdrescueMap(const std::string& path, std::string&
 
 ReaderDecorator::ReaderDecorator(std::unique_ptr<SectorReader> inner) : inner_(std::move(inner)) {
     SetLength(inner_->fileLength());
+    SetReportedSectorSize(inner_->ReportedSectorSize());
 }
 
 SectorReader::RawResult ReaderDecorator::ReadRaw(std::uint64_t position, void* destination, std::size_t count) {

@@ -18,6 +18,7 @@ void FileReader::Close() {
     fd_ = -1;
     blockDevice_ = false;
     SetLength(0);
+    SetReportedSectorSize(0);
 }
 
 bool FileReader::Open(const std::string& path) {
@@ -43,6 +44,8 @@ bool FileReader::Open(const std::string& path) {
     if (S_ISBLK(st.st_mode)) {
         blockDevice_ = true;
         if (::ioctl(fd_, BLKGETSIZE64, &length) != 0) return fail(errno);
+        int logical = 0;
+        if (::ioctl(fd_, BLKSSZGET, &logical) == 0 && logical > 0) SetReportedSectorSize(static_cast<std::uint32_t>(logical));
     } else if (S_ISREG(st.st_mode)) {
         length = static_cast<std::uint64_t>(st.st_size);
     } else {
@@ -50,7 +53,6 @@ bool FileReader::Open(const std::string& path) {
         length = end > 0 ? static_cast<std::uint64_t>(end) : 0;
     }
     SetLength(length);
-    Seek(0, 0);
     return true;
 }
 

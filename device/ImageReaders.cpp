@@ -167,6 +167,8 @@ public:
         names = nullptr;
         size64_t size = 0;
         if (libewf_handle_get_media_size(handle_, &size, &e) != 1) return fail();
+        std::uint32_t sectorBytes = 0;
+        if (libewf_handle_get_bytes_per_sector(handle_, &sectorBytes, nullptr) == 1) SetReportedSectorSize(sectorBytes);
         // A set cut short still states the full media size; its end cannot be read.
         unsigned char last[512];
         if (size >= 512 && libewf_handle_read_random(handle_, last, sizeof last, static_cast<off64_t>(size - 512), nullptr) !=
@@ -218,6 +220,8 @@ public:
         if (libvhdi_file_open(file_, path.c_str(), LIBVHDI_OPEN_READ, &e) != 1) return fail();
         size64_t size = 0;
         if (libvhdi_file_get_media_size(file_, &size, &e) != 1) return fail();
+        std::uint32_t sectorBytes = 0;
+        if (libvhdi_file_get_bytes_per_sector(file_, &sectorBytes, nullptr) == 1) SetReportedSectorSize(sectorBytes);
         Opened(size);
         return true;
     }

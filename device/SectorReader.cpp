@@ -5,33 +5,16 @@
 
 namespace tarnwell {
 
-bool SectorReader::Read(void* destination, std::size_t count) {
-    bool ok = ReadAbsolute(position_, static_cast<unsigned char*>(destination), count);
-    // Move past the whole request even when part of it failed: the caller got
-    // zeros for it, and a sequential reader must not stall on a bad area.
-    position_ += static_cast<std::int64_t>(count);
-    return ok;
+bool SectorReader::ReadAt(std::int64_t position, void* destination, std::size_t count) {
+    return ReadAbsolute(position, static_cast<unsigned char*>(destination), count, length_);
 }
 
-bool SectorReader::Seek(std::int64_t offset, int origin) {
-    std::int64_t target;
-    switch (origin) {
-        case 0: target = baseOffset_ + offset; break;
-        case 1: target = position_ + offset; break;
-        case 2: target = static_cast<std::int64_t>(length_) + offset; break;
-        default: return false;
-    }
-    if (target < 0) return false;
-    position_ = target;
-    return true;
+bool SectorReader::ReadBefore(std::uint64_t end, std::int64_t position, void* destination, std::size_t count) {
+    return ReadAbsolute(position, static_cast<unsigned char*>(destination), count, std::min(end, length_));
 }
 
-bool SectorReader::ReadAt(std::int64_t offset, void* destination, std::size_t count) {
-    return ReadAbsolute(baseOffset_ + offset, static_cast<unsigned char*>(destination), count);
-}
-
-bool SectorReader::ReadAbsolute(std::int64_t position, unsigned char* destination,
-                                      std::size_t count) {
+bool SectorReader::ReadAbsolute(std::int64_t position, unsigned char* destination, std::size_t count,
+                                std::uint64_t length) {
     if (count == 0) return true;
     if (position < 0) {
         std::memset(destination, 0, count);
@@ -42,8 +25,7 @@ bool SectorReader::ReadAbsolute(std::int64_t position, unsigned char* destinatio
     const auto at = static_cast<std::uint64_t>(position);
     // Bytes past the source's end are as lost as a refused sector: a caller
     // that asked for them wanted data that is not there (a short image, a
-    // volume or a run reaching past the source).
-    const std::uint64_t length = fileLength();
+    // volume or a run reaching past the source or its volume).
     const std::size_t inside = at >= length ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(count, length - at));
     std::size_t done = 0;
     while (done < inside) {

@@ -1,6 +1,7 @@
 #pragma once
 // The one reader through which every byte of a source is read. Positions are
-// bytes relative to baseOffset, so a parser can address its volume from 0.
+// absolute bytes of the source and reads keep no position, so several threads
+// may read one source; a volume is addressed through a VolumeView.
 // Sources are only ever read: no implementation opens anything for writing.
 //
 // A read never leaves stale bytes behind: whatever could not be read (past the
@@ -23,23 +24,20 @@ public:
 
     virtual bool Open(const std::string& path) = 0;
 
-    // Reads count bytes at the current position and moves past them. True only
-    // when every byte was read.
-    bool Read(void* destination, std::size_t count);
-    // origin 0: from baseOffset; 1: from the current position; 2: from the end.
-    bool Seek(std::int64_t offset, int origin = 0);
-    // Reads count bytes at baseOffset + offset without moving the position;
-    // safe to call from several threads at once.
-    bool ReadAt(std::int64_t offset, void* destination, std::size_t count);
-
-    void SetBaseOffset(std::int64_t bytes) { baseOffset_ = bytes; }
-    std::int64_t baseOffset() const { return baseOffset_; }
-    std::int64_t Position() const { return position_; }
+    // Reads count bytes at position; safe to call from several threads at once.
+    // True only when every byte was read.
+    bool ReadAt(std::int64_t position, void* destination, std::size_t count);
+    // The same, with the bytes from end on (a volume's end) zero and counted
+    // as past the end of the source.
+    bool ReadBefore(std::uint64_t end, std::int64_t position, void* destination, std::size_t count);
 
     // Length in bytes of what is open (0 when nothing is).
     std::uint64_t fileLength() const { return length_; }
     // Whole 512-byte sectors of what is open.
     std::uint64_t deviceSectorCount() const { return length_ / kSectorSize; }
+    // The logical sector size the source reports (a block device's, or the one a
+    // container records); 0 when it reports none.
+    std::uint32_t ReportedSectorSize() const { return reportedSectorSize_; }
 
     // Sectors that could not be read since the last reset: refused by the
     // device, or past the end of the source.
@@ -61,16 +59,16 @@ protected:
     virtual RawResult ReadRaw(std::uint64_t position, void* destination, std::size_t count) = 0;
 
     void SetLength(std::uint64_t bytes) { length_ = bytes; }
+    void SetReportedSectorSize(std::uint32_t bytes) { reportedSectorSize_ = bytes; }
 
 private:
-    bool ReadAbsolute(std::int64_t position, unsigned char* destination, std::size_t count);
+    bool ReadAbsolute(std::int64_t position, unsigned char* destination, std::size_t count, std::uint64_t end);
     bool ReadSectorBySector(std::uint64_t position, unsigned char* destination, std::size_t count);
     // Zeros for count bytes at position that the source does not hold, counted.
     void Missing(std::uint64_t position, unsigned char* destination, std::size_t count);
 
-    std::int64_t baseOffset_ = 0;
-    std::int64_t position_ = 0;
     std::uint64_t length_ = 0;
+    std::uint32_t reportedSectorSize_ = 0;
     std::atomic<std::uint64_t> failedSectors_{0};
     std::atomic<std::uint64_t> unreadableBytes_{0};
 };

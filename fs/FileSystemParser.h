@@ -12,7 +12,7 @@
 #include "core/JobControl.h"
 #include "core/ProgressSink.h"
 #include "core/Prompter.h"
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 #include "fs/OutputWriter.h"
 #include "fs/RecoveryChoice.h"
 #include "partition/VolumeEntry.h"
@@ -25,7 +25,7 @@ inline constexpr RowId kNoRow = ~RowId{0};
 
 // What a parser is handed before it runs.
 struct ParserLinks {
-    SectorReader* reader = nullptr;
+    VolumeView view;                  // the volume on its source; every read goes through it
     VolumeEntry volume;               // the copy of the selected volume
     ProgressSink* progress = nullptr; // never null once a parser is made (NoProgress())
     Prompter* prompter = nullptr;     // never null once a parser is made

@@ -2,7 +2,7 @@
 
 namespace tarnwell {
 
-CopyResult CopyFromSource(SectorReader& reader, std::uint64_t offset, std::size_t count,
+CopyResult CopyFromSource(const VolumeView& reader, std::uint64_t offset, std::size_t count,
                           std::vector<std::uint8_t>& buffer, FileSink& sink) {
     CopyResult r;
     if (count == 0) return r;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 #include "fs/OutputWriter.h"
 
 namespace tarnwell {
@@ -17,7 +17,7 @@ struct CopyResult {
 };
 
 // Copies count bytes at offset (from the reader's base) through buffer.
-CopyResult CopyFromSource(SectorReader& reader, std::uint64_t offset, std::size_t count,
+CopyResult CopyFromSource(const VolumeView& reader, std::uint64_t offset, std::size_t count,
                           std::vector<std::uint8_t>& buffer, FileSink& sink);
 
 // Writes size bytes of zeros the file does hold (a hole) or could not be had

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Carver engine;
         engine.keepPartial = keep;
         engine.AddSignatures(types);
-        engine.CarveVolume(reader, size, NoProgress(), nullptr, {});
+        engine.CarveVolume(VolumeView(reader, 0, size), NoProgress(), nullptr, {});
     }
     return 0;
 }

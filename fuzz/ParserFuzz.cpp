@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemoryReader reader(std::vector<std::uint8_t>(data, data + size));
     SilentPrompter quiet;
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &quiet;
     links.volume.fileSystem = TARNWELL_FUZZ_FS;
     links.volume.sectorCount = size / 512;

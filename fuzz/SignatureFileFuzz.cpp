@@ -23,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Carver engine;
     engine.keepPartial = true;
     engine.AddSignatures(file.records);
-    engine.CarveVolume(reader, volume.size(), NoProgress(), nullptr, {});
+    engine.CarveVolume(VolumeView(reader, 0, volume.size()), NoProgress(), nullptr, {});
     return 0;
 }

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int maximum = data[0] % 8;  // 0 stands for the default
     MemoryReader reader(std::vector<std::uint8_t>(data + 1, data + size));
     for (TableKind kind : {TableKind::Fat12, TableKind::Fat16, TableKind::Fat32, TableKind::ExFat, TableKind::Ntfs}) {
-        TableFinder finder(reader, size - 1, kind, NoProgress());
+        TableFinder finder(VolumeView(reader), size - 1, kind, NoProgress());
         TableCandidates found = finder.Find(maximum);
         ClusterSizeList(kind, found.boot);
         if (size >= 9) {

@@ -11,8 +11,8 @@ constexpr std::uint64_t kMaxSectors = 1ULL << 48;
 
 bool PowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
-BootMatch Match(BootKind kind, std::uint64_t bytes, std::uint64_t extra = 0) {
-    return {kind, bytes, bytes / 512 + extra};
+BootMatch Match(BootKind kind, std::uint64_t bytes, std::uint64_t extra = 0, std::uint32_t sectorBytes = 512) {
+    return {kind, bytes, bytes / 512 + extra, sectorBytes};
 }
 }  // namespace
 
@@ -30,13 +30,15 @@ const char* BootKindName(BootKind kind) {
 }
 
 // NTFS boot sector: 0x00 jump EB 52, 0x03 OEM "NTFS    ", 0x0B bytes per sector
-// (16-bit, 512 here), 0x28 total sectors (64-bit, the backup boot sector excluded).
+// (16-bit, 512 to 4096), 0x28 total sectors (64-bit, the backup boot sector excluded).
 std::optional<BootMatch> TestNtfsBootSector(ByteView s, bool requireOemName) {
-    if (!s.Has(0, 512) || s.U8(0) != 0xEB || s.U8(1) != 0x52 || s.Le16(0x0B) != 512) return std::nullopt;
+    if (!s.Has(0, 512) || s.U8(0) != 0xEB || s.U8(1) != 0x52) return std::nullopt;
+    const std::uint32_t bps = s.Le16(0x0B);
+    if (bps < 512 || bps > 4096 || !PowerOfTwo(bps)) return std::nullopt;
     if (requireOemName && !s.Matches(3, "NTFS")) return std::nullopt;
     std::int64_t total = s.LeS64(0x28);
-    if (total <= 0 || std::uint64_t(total) >= kMaxSectors) return BootMatch{BootKind::Ntfs, 0, 0};
-    return Match(BootKind::Ntfs, std::uint64_t(total) * 512, 1);
+    if (total <= 0 || std::uint64_t(total) >= kMaxSectors / (bps / 512)) return BootMatch{BootKind::Ntfs, 0, 0, bps};
+    return Match(BootKind::Ntfs, std::uint64_t(total) * bps, bps / 512, bps);
 }
 
 // exFAT boot sector: 0x00 jump EB 76 (3C and 58 seen too), 0x03 "EXFAT   ",
@@ -48,8 +50,8 @@ std::optional<BootMatch> TestExFatBootSector(ByteView s) {
     std::int64_t length = s.LeS64(0x48);
     std::uint8_t shift = s.U8(0x6C);
     if (shift < 9 || shift > 12) shift = 9;  // keep the 512-byte reading of a damaged field
-    if (length <= 0 || std::uint64_t(length) >= kMaxSectors) return BootMatch{BootKind::ExFat, 0, 0};
-    return Match(BootKind::ExFat, (std::uint64_t(length) << (shift - 9)) * 512);
+    if (length <= 0 || std::uint64_t(length) >= kMaxSectors) return BootMatch{BootKind::ExFat, 0, 0, 1u << shift};
+    return Match(BootKind::ExFat, (std::uint64_t(length) << (shift - 9)) * 512, 0, 1u << shift);
 }
 
 std::optional<BootMatch> TestFatBootSector(ByteView s) {
@@ -57,8 +59,8 @@ std::optional<BootMatch> TestFatBootSector(ByteView s) {
     if (!p) return std::nullopt;
     BootKind kind = p->kind == FatKind::Fat12 ? BootKind::Fat12 : p->kind == FatKind::Fat16 ? BootKind::Fat16
                                                                                             : BootKind::Fat32;
-    if (p->totalSectors >= kMaxSectors) return BootMatch{kind, 0, 0};
-    return Match(kind, p->VolumeBytes());
+    if (p->totalSectors >= kMaxSectors) return BootMatch{kind, 0, 0, p->bytesPerSector};
+    return Match(kind, p->VolumeBytes(), 0, p->bytesPerSector);
 }
 
 // HFS+ volume header (big-endian): 0x00 signature "H+" (HFSX: "HX"), 0x02 version

@@ -23,6 +23,11 @@ struct BootMatch {
     // 512-byte sectors the volume occupies from its first sector: for NTFS one more
     // than its total, since the backup boot sector follows the last counted sector.
     std::uint64_t extentSectors = 0;
+    // The bytes per sector the volume's own structures name (512 where they name none).
+    std::uint32_t sectorBytes = 512;
+
+    // extentSectors in sectors of unit bytes, a partial last one counted.
+    std::uint64_t ExtentIn(std::uint32_t unit) const { return (extentSectors * 512 + unit - 1) / unit; }
 };
 
 // Byte offset from the volume start of the sector each header lives in.

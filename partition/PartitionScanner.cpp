@@ -18,7 +18,6 @@ namespace tarnwell {
 namespace {
 
 constexpr std::size_t kBlockSectors = 2048;  // the sector search reads 1 MiB at a time
-constexpr std::uint64_t kMiBSectors = 2048;
 constexpr int kMaxExtendedRecords = 50;
 // Bounds for what a GPT header may ask us to read.
 constexpr std::uint64_t kMaxGptArrayBytes = 4 << 20;
@@ -86,16 +85,16 @@ struct GptHeader {
     std::uint32_t entrySize = 0;
 };
 
-std::optional<GptHeader> ParseGptHeader(ByteView h, std::uint64_t deviceSectors) {
+std::optional<GptHeader> ParseGptHeader(ByteView h, std::uint64_t deviceSectors, std::uint32_t unit) {
     if (!h.Has(0, 92) || !h.Matches(0, "EFI PART")) return std::nullopt;
     std::uint32_t headerSize = h.Le32(0x0C);
-    if (headerSize < 92 || headerSize > 512) return std::nullopt;
+    if (headerSize < 92 || headerSize > unit) return std::nullopt;
     GptHeader g{h.Le64(0x48), h.Le32(0x50), h.Le32(0x54)};
     if (g.entrySize < 128 || g.entrySize % 8 != 0 || g.entrySize > 4096 || g.entryCount == 0) return std::nullopt;
     if (g.entryLba < 1 || g.entryLba >= deviceSectors) return std::nullopt;
     // Never read more than a sane array, nor past the end of the source.
     std::uint64_t maxEntries = kMaxGptArrayBytes / g.entrySize;
-    std::uint64_t fit = (deviceSectors - g.entryLba) * 512 / g.entrySize;
+    std::uint64_t fit = (deviceSectors - g.entryLba) * unit / g.entrySize;
     g.entryCount = static_cast<std::uint32_t>(std::min<std::uint64_t>({g.entryCount, maxEntries, fit}));
     if (g.entryCount == 0) return std::nullopt;
     return g;
@@ -103,18 +102,46 @@ std::optional<GptHeader> ParseGptHeader(ByteView h, std::uint64_t deviceSectors)
 
 }  // namespace
 
-bool ReadSectorsAt(SectorReader& reader, std::uint64_t sector, void* destination, std::size_t bytes) {
+bool ReadSectorsAt(SectorReader& reader, std::uint64_t sector, void* destination, std::size_t bytes,
+                   std::uint32_t unit) {
     if (sector >= kMaxSector) {
         std::fill_n(static_cast<std::uint8_t*>(destination), bytes, 0);
         return false;
     }
-    return reader.ReadAt(static_cast<std::int64_t>(sector * 512) - reader.baseOffset(), destination, bytes);
+    return reader.ReadAt(static_cast<std::int64_t>(sector * unit), destination, bytes);
 }
 
-std::optional<BootMatch> DetectVolumeAt(SectorReader& reader, std::uint64_t sector) {
+std::optional<BootMatch> DetectVolumeAt(SectorReader& reader, std::uint64_t sector, std::uint32_t unit) {
     std::vector<std::uint8_t> start(4096);
-    ReadSectorsAt(reader, sector, start.data(), start.size());  // what could not be read is zero
+    ReadSectorsAt(reader, sector, start.data(), start.size(), unit);  // what could not be read is zero
     return DetectVolume(start);
+}
+
+namespace {
+// Whether an MBR entry's target holds what it should (a volume, or the extended
+// partition's first record) when its sectors are unit bytes long.
+bool EntryHoldsTarget(SectorReader& reader, std::uint8_t type, std::uint64_t first, std::uint32_t unit) {
+    if (first == 0 || first >= kMaxSector || first * unit + 4096 > reader.fileLength()) return false;
+    if (!IsExtended(type)) return DetectVolumeAt(reader, first, unit).has_value();
+    std::uint8_t record[512];
+    return ReadSectorsAt(reader, first, record, sizeof record, unit) && HoldsPartitionTable(ByteView(record, sizeof record));
+}
+}  // namespace
+
+std::uint32_t MbrSectorSize(SectorReader& reader, ByteView mbr) {
+    // The entries count in the drive's logical sectors. 512 stands unless no
+    // entry finds its target under 512 and some entry does under 4096, so a
+    // 512-byte disk is read just as it always was.
+    bool at4096 = false;
+    for (std::uint32_t unit : {512u, 4096u}) {
+        for (int i = 0; i < 4; ++i) {
+            ByteView e = mbr.Sub(0x1BE + 16 * i, 16);
+            if (e.U8(4) == 0 || !EntryHoldsTarget(reader, e.U8(4), e.Le32(8), unit)) continue;
+            if (unit == 512) return 512;
+            at4096 = true;
+        }
+    }
+    return at4096 ? 4096 : 512;
 }
 
 bool PartitionScanner::StopNow() { return control != nullptr && !control->Checkpoint(); }
@@ -126,6 +153,18 @@ void PartitionScanner::Add(VolumeEntry entry, const std::string& status) {
     if (onVolume) onVolume(entries_.back());
 }
 
+std::uint32_t SourceSectorSize(SectorReader& reader) {
+    if (reader.ReportedSectorSize() == 512 || reader.ReportedSectorSize() == 4096) return reader.ReportedSectorSize();
+    std::uint8_t sector[512];
+    for (std::uint32_t unit : {512u, 4096u})
+        if (reader.fileLength() >= 2 * unit && ReadSectorsAt(reader, 1, sector, sizeof sector, unit) &&
+            ParseGptHeader(ByteView(sector, sizeof sector), reader.fileLength() / unit, unit))
+            return unit;
+    if (!ReadSectorsAt(reader, 0, sector, sizeof sector, 512) || !HoldsPartitionTable(ByteView(sector, sizeof sector)))
+        return 512;
+    return MbrSectorSize(reader, ByteView(sector, sizeof sector));
+}
+
 // ---- the table scan ----------------------------------------------------------
 
 int PartitionScanner::ScanPartitionTables(SectorReader& reader) {
@@ -134,10 +173,11 @@ int PartitionScanner::ScanPartitionTables(SectorReader& reader) {
     ntfsCount_ = 0;
     logicalNumber_ = 5;
     bool readFailed = false;
-    const std::uint64_t deviceSectors = reader.deviceSectorCount();
+    unit_ = reader.ReportedSectorSize() == 4096 ? 4096 : 512;
+    std::uint64_t deviceSectors = reader.fileLength() / unit_;
 
     std::vector<std::uint8_t> head(4096);
-    if (!ReadSectorsAt(reader, 0, head.data(), head.size()) && deviceSectors >= 8) readFailed = true;
+    if (!ReadSectorsAt(reader, 0, head.data(), head.size(), 1) && reader.deviceSectorCount() >= 8) readFailed = true;
     ByteView mbr(head.data(), 512);
     bool signature = mbr.U8(510) == 0x55 && mbr.U8(511) == 0xAA;
 
@@ -148,8 +188,9 @@ int PartitionScanner::ScanPartitionTables(SectorReader& reader) {
         VolumeEntry v;
         v.fileSystem = BootKindName(whole->kind);
         v.startSector = 0;
-        v.sectorCount = whole->extentSectors ? whole->extentSectors : deviceSectors;
-        v.sizeText = MiBText(v.sectorCount * 512, "  ");
+        v.sectorSize = unit_;
+        v.sectorCount = whole->extentSectors ? whole->ExtentIn(unit_) : deviceSectors;
+        v.sizeText = MiBText(v.sectorCount * unit_, "  ");
         v.foundBy = FoundBy::WholeSource;
         if (whole->kind == BootKind::Ntfs) ++ntfsCount_;
         Add(v, StatusFor(whole->kind, ntfsCount_));
@@ -166,30 +207,46 @@ int PartitionScanner::ScanPartitionTables(SectorReader& reader) {
     // holds no partition table at all (wiped, or never written).
     bool noTable = !signature || !anyEntry;
     if (gptFormat || protective || noTable) {
-        if (ParseGptHeader(ByteView(head.data() + 512, 512), deviceSectors)) {
+        // The header lies at LBA 1, 512 or 4096 bytes in, as the drive's sectors are long.
+        std::vector<std::uint8_t> lba1(512);
+        const bool at512 = ParseGptHeader(ByteView(head.data() + 512, 512), reader.fileLength() / 512, 512).has_value();
+        const bool at4096 = !at512 && reader.fileLength() >= 8192 && ReadSectorsAt(reader, 1, lba1.data(), 512, 4096) &&
+                            ParseGptHeader(lba1, reader.fileLength() / 4096, 4096);
+        if (at512 || at4096) {
+            unit_ = at512 ? 512 : 4096;
+            deviceSectors = reader.fileLength() / unit_;
             summary_.gptWalked = WalkGpt(reader, 1, readFailed);
         } else {
             // The primary header is gone: the backup in the last sector describes the same table.
             std::vector<std::uint8_t> backup(512);
-            if (deviceSectors > 2 && ReadSectorsAt(reader, deviceSectors - 1, backup.data(), 512) &&
-                ParseGptHeader(backup, deviceSectors))
-                summary_.gptWalked = WalkGpt(reader, deviceSectors - 1, readFailed);
+            for (std::uint32_t unit : {unit_, unit_ == 512 ? 4096u : 512u}) {
+                const std::uint64_t sectors = reader.fileLength() / unit;
+                if (sectors > 2 && ReadSectorsAt(reader, sectors - 1, backup.data(), 512, unit) &&
+                    ParseGptHeader(backup, sectors, unit)) {
+                    unit_ = unit;
+                    summary_.gptWalked = WalkGpt(reader, sectors - 1, readFailed);
+                    break;
+                }
+            }
         }
         if (!summary_.gptWalked && gptFormat) progress->SetStatus("GPT header not found.");
     }
-    if (!summary_.gptWalked && !gptFormat) WalkMbr(reader, mbr, readFailed);
+    if (!summary_.gptWalked && !gptFormat) {
+        if (unit_ == 512 && reader.ReportedSectorSize() == 0) unit_ = MbrSectorSize(reader, mbr);
+        WalkMbr(reader, mbr, readFailed);
+    }
     return readFailed ? EIO : 0;
 }
 
 bool PartitionScanner::WalkGpt(SectorReader& reader, std::uint64_t headerSector, bool& readFailed) {
-    const std::uint64_t deviceSectors = reader.deviceSectorCount();
+    const std::uint64_t deviceSectors = reader.fileLength() / unit_;
     std::vector<std::uint8_t> headerBytes(512);
-    if (!ReadSectorsAt(reader, headerSector, headerBytes.data(), 512)) readFailed = true;
-    auto header = ParseGptHeader(headerBytes, deviceSectors);
+    if (!ReadSectorsAt(reader, headerSector, headerBytes.data(), 512, unit_)) readFailed = true;
+    auto header = ParseGptHeader(headerBytes, deviceSectors, unit_);
     if (!header) return false;
 
     std::vector<std::uint8_t> array(std::size_t(header->entryCount) * header->entrySize);
-    if (!ReadSectorsAt(reader, header->entryLba, array.data(), array.size())) readFailed = true;
+    if (!ReadSectorsAt(reader, header->entryLba, array.data(), array.size(), unit_)) readFailed = true;
     ByteView entries(array);
     std::vector<std::uint8_t> start(4096);
 
@@ -201,10 +258,11 @@ bool PartitionScanner::WalkGpt(SectorReader& reader, std::uint64_t headerSector,
         std::string name = Utf16LeToUtf8(e, 0x38, 36);
         if (IsMicrosoftReserved(e, name)) continue;
 
-        bool inside = first + 8 <= deviceSectors;
-        if (!ReadSectorsAt(reader, first, start.data(), start.size()) && inside) readFailed = true;
+        bool inside = first * unit_ + start.size() <= reader.fileLength();
+        if (!ReadSectorsAt(reader, first, start.data(), start.size(), unit_) && inside) readFailed = true;
 
         VolumeEntry v;
+        v.sectorSize = unit_;
         v.startSector = static_cast<std::int64_t>(first);
         v.sectorCount = last - first + 1;
         v.foundBy = FoundBy::Gpt;
@@ -228,7 +286,7 @@ bool PartitionScanner::WalkGpt(SectorReader& reader, std::uint64_t headerSector,
             m = TestHfsPlusHeader(ByteView(start).Sub(kHfsHeaderOffset, 512));
             if (!m) m = TestExtSuperblock(ByteView(start).Sub(kExtSuperblockOffset, 1024));
             v.fileSystem = m ? BootKindName(m->kind) : name;
-            v.sizeText = Printf("%lld", static_cast<long long>(v.sectorCount / kMiBSectors));
+            v.sizeText = Printf("%lld", static_cast<long long>((v.sectorCount * unit_) >> 20));
             Add(v, m ? StatusFor(m->kind, ntfsCount_) : std::string());
         }
         if (StopNow()) {
@@ -243,9 +301,10 @@ void PartitionScanner::AddTableEntry(SectorReader& reader, std::uint8_t type, st
                               std::uint64_t count, bool inChain, int slot) {
     TypeRow row = TypeTable(type);
     VolumeEntry v;
+    v.sectorSize = unit_;
     v.startSector = static_cast<std::int64_t>(first);
     v.sectorCount = count;
-    v.sizeText = MiBText(count * 512, "   ");
+    v.sizeText = MiBText(count * unit_, "   ");
     v.foundBy = inChain ? FoundBy::Ebr : FoundBy::Mbr;
     v.partitionName = "partition " + std::to_string(slot);
     v.fileSystem = row.name;
@@ -255,7 +314,7 @@ void PartitionScanner::AddTableEntry(SectorReader& reader, std::uint8_t type, st
     // are often wrong (mkfs.fat on a Linux-type partition, FAT32 on a FAT16 type).
     // A Linux partition whose start holds nothing we know stays "extX".
     std::optional<BootMatch> m;
-    if (first > 0 && first < kMaxSector) m = DetectVolumeAt(reader, first);
+    if (first > 0 && first < kMaxSector) m = DetectVolumeAt(reader, first, unit_);
     std::string status;
     if (m) {
         v.fileSystem = BootKindName(m->kind);
@@ -299,7 +358,7 @@ void PartitionScanner::WalkExtended(SectorReader& reader, std::uint64_t extBase,
     for (int n = 0; n < kMaxExtendedRecords; ++n) {
         std::uint64_t at = extBase + ebrOffset;
         if (!visited.insert(at).second) break;
-        if (!ReadSectorsAt(reader, at, record.data(), record.size())) {
+        if (!ReadSectorsAt(reader, at, record.data(), record.size(), unit_)) {
             readFailed = true;
             break;
         }
@@ -360,14 +419,14 @@ std::optional<SearchHit> TestSearchSector(const std::uint8_t* p, std::uint64_t s
 // the volume starts that far back.
 bool FatTableAt(SectorReader& reader, std::uint64_t byteOffset, bool exfat) {
     std::uint8_t b[512];
-    if (byteOffset % 512 != 0 || !ReadSectorsAt(reader, byteOffset / 512, b, 512)) return false;
+    if (byteOffset % 512 != 0 || !ReadSectorsAt(reader, byteOffset / 512, b, 512, 512)) return false;
     if (exfat) return b[0] == 0xF8 && b[1] == 0xFF && b[2] == 0xFF && b[3] == 0xFF;
     return (b[0] == 0xF0 || b[0] >= 0xF8) && b[1] == 0xFF && b[2] == 0xFF && (b[3] & 0x0F) == 0x0F;
 }
 
 bool MftAt(SectorReader& reader, std::uint64_t byteOffset) {
     std::uint8_t b[512];
-    return byteOffset % 512 == 0 && ReadSectorsAt(reader, byteOffset / 512, b, 512) && std::memcmp(b, "FILE", 4) == 0;
+    return byteOffset % 512 == 0 && ReadSectorsAt(reader, byteOffset / 512, b, 512, 512) && std::memcmp(b, "FILE", 4) == 0;
 }
 
 // The volume's first sector for a boot sector found at sector.
@@ -415,7 +474,7 @@ constexpr std::size_t kPieceSectors = kBlockSectors;
 
 bool PartitionScanner::Listed(std::uint64_t startSector) const {
     return std::any_of(entries_.begin(), entries_.end(),
-                       [&](const VolumeEntry& v) { return std::uint64_t(v.startSector) == startSector; });
+                       [&](const VolumeEntry& v) { return v.StartByte() == startSector * 512; });
 }
 
 int PartitionScanner::ScanForVolumes(SectorReader& reader) {
@@ -424,6 +483,9 @@ int PartitionScanner::ScanForVolumes(SectorReader& reader) {
     ntfsCount_ = 0;
     const std::uint64_t deviceSectors = reader.deviceSectorCount();
     const std::uint64_t failedBefore = reader.FailedSectors();
+    // The search steps through 512-byte sectors, which finds a volume of either
+    // size; the rows count in the drive's own sectors when it reports 4096.
+    const std::uint32_t searchUnit = reader.ReportedSectorSize() == 4096 ? 4096 : 512;
     const std::uint64_t firstSector = customStartSector > 0 ? std::uint64_t(customStartSector) : 0;
     const bool hasEnd = customEndSector > 0;
     const std::uint64_t lastOfRange = std::min(hasEnd ? std::uint64_t(customEndSector) : deviceSectors, deviceSectors);
@@ -448,7 +510,7 @@ int PartitionScanner::ScanForVolumes(SectorReader& reader) {
             const std::uint64_t pieceStart = at;
             const std::uint64_t count = std::min<std::uint64_t>(kPieceSectors, blockEnd - pieceStart);
             // Sectors that could not be read are zeros and match nothing; the rest is examined.
-            if (!ReadSectorsAt(reader, pieceStart, piece.data(), count * 512)) blockFailed = true;
+            if (!ReadSectorsAt(reader, pieceStart, piece.data(), count * 512, 512)) blockFailed = true;
             std::uint64_t resume = pieceStart + count;
             for (std::uint64_t i = 0; i < count; ++i) {
                 if (control != nullptr && control->StopRequested()) {
@@ -470,8 +532,11 @@ int PartitionScanner::ScanForVolumes(SectorReader& reader) {
                 if (mib >= 1 && !(m.kind == BootKind::HfsPlus && mib > 20971519)) {
                     VolumeEntry v;
                     v.fileSystem = BootKindName(m.kind);
-                    v.startSector = static_cast<std::int64_t>(hit->volumeStart);
-                    v.sectorCount = m.extentSectors;
+                    // In the drive's own sectors where the volume starts on one.
+                    const bool whole4096 = searchUnit == 4096 && hit->volumeStart % 8 == 0;
+                    v.sectorSize = whole4096 ? 4096 : 512;
+                    v.startSector = static_cast<std::int64_t>(whole4096 ? hit->volumeStart / 8 : hit->volumeStart);
+                    v.sectorCount = m.ExtentIn(v.sectorSize);
                     v.sizeText = MiBText(m.volumeBytes, m.kind == BootKind::Ntfs ? "   " : "  ");
                     v.foundBy = FoundBy::Scan;
                     Add(v, StatusFor(m.kind, ntfsCount_));

@@ -62,16 +62,26 @@ private:
                        std::uint64_t count, bool inChain, int slot);
 
     std::vector<VolumeEntry> entries_;
+    std::uint32_t unit_ = 512;  // the table scan's logical sector size
     VolumeScanSummary summary_;
     int ntfsCount_ = 0;
     int logicalNumber_ = 5;
 };
 
-// The 512-byte sectors from sector on, through reader.ReadAt whatever the reader's
-// base offset; false when any could not be read (they are zeros then).
-bool ReadSectorsAt(SectorReader& reader, std::uint64_t sector, void* destination, std::size_t bytes);
+// The bytes from sector on, sectors being unit bytes long; false when any could
+// not be read (they are zeros then).
+bool ReadSectorsAt(SectorReader& reader, std::uint64_t sector, void* destination, std::size_t bytes,
+                   std::uint32_t unit = 512);
 
 // The kind of volume that begins at sector (4 KiB read there), if any.
-std::optional<BootMatch> DetectVolumeAt(SectorReader& reader, std::uint64_t sector);
+std::optional<BootMatch> DetectVolumeAt(SectorReader& reader, std::uint64_t sector, std::uint32_t unit = 512);
+
+// The logical sector size an MBR's entries count in: 4096 when only under it do
+// they point at volumes (or at an extended partition's record), else 512.
+std::uint32_t MbrSectorSize(SectorReader& reader, ByteView mbr);
+
+// The logical sector size of a source: the one it reports, else the one its GPT
+// header (at LBA 1 of 512 or 4096) or its MBR entries are laid out in, else 512.
+std::uint32_t SourceSectorSize(SectorReader& reader);
 
 }  // namespace tarnwell

@@ -1,5 +1,6 @@
 #include "partition/VolumeEntry.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace tarnwell {
@@ -31,8 +32,17 @@ std::int64_t VolumeEntry::SizeMiB() const {
 }
 
 std::uint64_t VolumeEntry::SizeBytes() const {
-    if (sectorCount > 0) return sectorCount * 512ULL;
+    if (sectorCount > 0) return sectorCount * std::uint64_t(sectorSize == 0 ? 512 : sectorSize);
     return static_cast<std::uint64_t>(SizeMiB()) * 1048576ULL;
+}
+
+std::uint64_t VolumeEntry::StartByte() const {
+    return std::uint64_t(std::max<std::int64_t>(0, startSector)) * (sectorSize == 0 ? 512 : sectorSize);
+}
+
+VolumeView ViewOf(SectorReader& source, const VolumeEntry& volume) {
+    return VolumeView(source, volume.StartByte(), volume.sectorCount > 0 ? volume.SizeBytes() : 0,
+                      volume.sectorSize);
 }
 
 }  // namespace tarnwell

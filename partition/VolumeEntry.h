@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "device/VolumeView.h"
+
 namespace tarnwell {
 
 // How a volume came to be known; shown by `tarnwell volumes --json`.
@@ -33,6 +35,12 @@ struct VolumeEntry {
     std::int64_t SizeMiB() const;
     // Volume size in bytes: sectorCount when known, else SizeMiB() MiB.
     std::uint64_t SizeBytes() const;
+    // The first byte of the volume on its source.
+    std::uint64_t StartByte() const;
 };
+
+// The view of volume on source: from its first sector, sectorCount sectors long
+// (to the end of the source when the count is not known).
+VolumeView ViewOf(SectorReader& source, const VolumeEntry& volume);
 
 }  // namespace tarnwell

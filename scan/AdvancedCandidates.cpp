@@ -7,7 +7,7 @@
 namespace tarnwell {
 
 std::uint64_t AdvancedVolumeSize(const SectorReader& reader, const VolumeEntry& volume) {
-    const std::uint64_t base = std::uint64_t(std::max<std::int64_t>(0, volume.startSector)) * kSectorSize;
+    const std::uint64_t base = volume.StartByte();
     const std::uint64_t length = reader.fileLength() > base ? reader.fileLength() - base : 0;
     return volume.SizeBytes() != 0 ? std::min(volume.SizeBytes(), length) : length;
 }
@@ -16,12 +16,12 @@ TableCandidates FindAdvancedCandidates(SectorReader& reader, const VolumeEntry& 
                                        int maximum, ProgressSink& progress, Prompter& prompter,
                                        JobControl* control) {
     const std::uint64_t volumeSize = AdvancedVolumeSize(reader, volume);
-    reader.SetBaseOffset(std::max<std::int64_t>(0, volume.startSector) * static_cast<std::int64_t>(kSectorSize));
-    TableFinder finder(reader, volumeSize, kind, progress, control);
+    const VolumeView view = ViewOf(reader, volume);
+    TableFinder finder(view, volumeSize, kind, progress, control);
     TableCandidates found = finder.Find(maximum);
     if (kind == TableKind::Ntfs && !(control != nullptr && control->StopRequested())) {
         ParserLinks links;
-        links.reader = &reader;
+        links.view = view;
         links.volume = volume;
         links.progress = &progress;
         links.prompter = &prompter;

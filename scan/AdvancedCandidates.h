@@ -19,7 +19,7 @@ namespace tarnwell {
 std::uint64_t AdvancedVolumeSize(const SectorReader& reader, const VolumeEntry& volume);
 
 // Runs the finders of kind over volume (for NTFS the MFT search too, whose
-// record positions fill tables). Points reader's base offset at the volume.
+// record positions fill tables), through the volume's own view of reader.
 // Stop through control keeps what was found so far.
 TableCandidates FindAdvancedCandidates(SectorReader& reader, const VolumeEntry& volume, TableKind kind,
                                        int maximum, ProgressSink& progress, Prompter& prompter,

@@ -101,18 +101,16 @@ CarveStart CarveJob::StartRun(std::function<void(std::size_t, const CarvedItem&)
                          "Go Back and choose the drive again.");
         return CarveStart::NoSource;
     }
-    SectorReader& reader = *session_.reader;
-    const std::uint64_t base = static_cast<std::uint64_t>(volume.startSector) * kSectorSize;
-    reader.SetBaseOffset(static_cast<std::int64_t>(base));
     // A volume reaching past the source's end is scanned to the source's end.
-    if (reader.fileLength() > base) volumeBytes = std::min(volumeBytes, reader.fileLength() - base);
+    const VolumeView whole = ViewOf(*session_.reader, volume);
+    const VolumeView reader = whole.Available() > 0 ? whole.Sub(0, std::min(volumeBytes, whole.Available())) : whole;
 
     control_.Reset();
     busy_ = true;
     Carver* engine = engine_.get();
-    Launch([this, engine, &reader, volumeBytes, onFound = std::move(onFound), done = std::move(done)] {
+    Launch([this, engine, reader, onFound = std::move(onFound), done = std::move(done)] {
         progress_.SetStatus("Processing.....");
-        engine->CarveVolume(reader, volumeBytes, progress_, &control_, [&](const FoundFile& f) {
+        engine->CarveVolume(reader, progress_, &control_, [&](const FoundFile& f) {
             CarvedItem item{f.start, f.length, engine->Extension(f), engine->Category(f), engine->ItemName(f), f.partial};
             std::size_t index;
             {
@@ -180,9 +178,8 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
         report.errors.push_back(*problem);
         return report;
     }
-    SectorReader& reader = *session_.reader;
-    const std::int64_t base = session_.selectedVolume.startSector * static_cast<std::int64_t>(kSectorSize);
-    reader.SetBaseOffset(base);
+    const VolumeView reader = ViewOf(*session_.reader, session_.selectedVolume);
+    const auto base = static_cast<std::int64_t>(reader.offset());
     writer.SetStop(&control_);
     CarveOutput output(writer);
     progress_.SetRange(0, static_cast<std::int64_t>(items.size()));

@@ -62,8 +62,8 @@ bool ScanJob::Start() {
     // Opening replaces the session's reader, so it comes before the parser takes it.
     if (session_.volumeChosen && row_.kind != ParserKind::HfsPlus) session_.OpenReader(volume.location);
     ParserLinks links;
-    links.reader = session_.reader.get();
     links.volume = volume;
+    if (session_.reader) links.view = ViewOf(*session_.reader, volume);
     links.progress = &progress_;
     links.prompter = &prompter_;
     links.control = &control_;

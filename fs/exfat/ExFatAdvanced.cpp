@@ -72,9 +72,7 @@ bool Pick(const std::vector<T>& list, int index, T& out) {
 }  // namespace
 
 std::uint64_t ExFatParser::VolumeBytes() const {
-    SectorReader& reader = *links_.reader;
-    const std::uint64_t base = static_cast<std::uint64_t>(std::max<std::int64_t>(0, reader.baseOffset()));
-    const std::uint64_t length = reader.fileLength() > base ? reader.fileLength() - base : 0;
+    const std::uint64_t length = links_.view.Available();
     return links_.volume.SizeBytes() != 0 ? std::min(links_.volume.SizeBytes(), length) : length;
 }
 
@@ -103,7 +101,7 @@ void ExFatParser::ScanEntries() {
         const std::size_t length =
             static_cast<std::size_t>(std::min<std::uint64_t>(own + kMaxSetBytes, volumeSize_ - p));
         block.resize(length);
-        links_.reader->ReadAt(static_cast<std::int64_t>(p), block.data(), length);
+        links_.view.ReadAt(static_cast<std::int64_t>(p), block.data(), length);
         ByteView b(block);
         for (std::size_t at = static_cast<std::size_t>(next - p); at < own && at + kExFatSlot <= length;) {
             const std::uint8_t type = b.U8(at);
@@ -289,7 +287,7 @@ void ExFatParser::BuildFromScan(std::uint64_t heap, std::uint64_t fat) {
             from = q / 512 * 512;
             length = static_cast<std::size_t>(std::min<std::uint64_t>(kBuildRead, volumeSize_ - from));
             std::fill(block.begin(), block.end(), 0);
-            links_.reader->ReadAt(static_cast<std::int64_t>(from), block.data(), length);
+            links_.view.ReadAt(static_cast<std::int64_t>(from), block.data(), length);
         }
         if (q >= from + length) continue;
         const std::uint32_t parent = q >= rootMarker_ && q < rootEnd_ ? 0 : kOrphanRow;
@@ -305,8 +303,7 @@ void ExFatParser::BuildFromScan(std::uint64_t heap, std::uint64_t fat) {
 }
 
 bool ExFatParser::ScanAdvanced() {
-    if (links_.reader == nullptr) return false;
-    AttachReader();
+    if (!links_.view) return false;
     entries_.clear();
     foundEntries_.clear();
     volumeSize_ = VolumeBytes();
@@ -314,7 +311,7 @@ bool ExFatParser::ScanAdvanced() {
         links_.prompter->Inform("The volume is too small to hold an exFAT file system.");
         return false;
     }
-    TableFinder finder(*links_.reader, volumeSize_, TableKind::ExFat, *links_.progress, links_.control);
+    TableFinder finder(links_.view, volumeSize_, TableKind::ExFat, *links_.progress, links_.control);
     Status("Finding Fat64 tables....");
     const TableCandidates found = links_.advanced.found ? *links_.advanced.found : finder.Find(links_.advanced.max);
     std::uint32_t shift = 0;

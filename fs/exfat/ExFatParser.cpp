@@ -59,14 +59,9 @@ private:
 
 ExFatParser::ExFatParser(ParserLinks links) : FileSystemParser(std::move(links)) {}
 
-void ExFatParser::AttachReader() {
-    links_.reader->SetBaseOffset(links_.volume.startSector * 512);
-    links_.reader->Seek(0, 0);
-}
-
 bool ExFatParser::ReadBootSector() {
     std::vector<std::uint8_t> boot(512);
-    if (!links_.reader->ReadAt(0, boot.data(), boot.size())) {
+    if (!links_.view.ReadAt(0, boot.data(), boot.size())) {
         links_.prompter->Inform("cant read file");
         return false;
     }
@@ -95,7 +90,7 @@ std::uint32_t ExFatParser::NextCluster(std::uint32_t c) {
     auto it = fatBlocks_.find(block);
     if (it == fatBlocks_.end()) {
         std::vector<std::uint8_t> bytes(kFatBlock);
-        links_.reader->ReadAt(static_cast<std::int64_t>(block * kFatBlock), bytes.data(), bytes.size());
+        links_.view.ReadAt(static_cast<std::int64_t>(block * kFatBlock), bytes.data(), bytes.size());
         it = fatBlocks_.emplace(block, std::move(bytes)).first;
     }
     return ByteView(it->second).Le32(at % kFatBlock);
@@ -149,7 +144,7 @@ bool ExFatParser::ReadRuns(const std::vector<Run>& runs, std::uint64_t maxBytes,
         if (bytes == 0) break;
         std::size_t at = out.size();
         out.resize(at + bytes);
-        ok &= links_.reader->ReadAt(static_cast<std::int64_t>(ClusterOffset(r.first)), out.data() + at, bytes);
+        ok &= links_.view.ReadAt(static_cast<std::int64_t>(ClusterOffset(r.first)), out.data() + at, bytes);
     }
     return ok;
 }
@@ -232,7 +227,6 @@ void ExFatParser::LinkTree() {
 
 bool ExFatParser::Scan(RecoveryMode mode) {
     if (mode == RecoveryMode::Advanced) return ScanAdvanced();
-    AttachReader();
     if (!ReadBootSector()) {
         links_.prompter->Inform("Selected Drive is not in exFat Format");
         return false;
@@ -287,7 +281,7 @@ std::string ExFatParser::FormatSize(RowId row) const {
 ExtractStatus ExFatParser::ExtractData(RowId row, FileSink& sink) {
     if (row >= entries_.size() || entries_[row].Folder()) return ExtractStatus::Failed;
     const ExFatEntry& e = entries_[row];
-    const std::uint64_t failedBefore = links_.reader->FailedSectors();
+    const std::uint64_t failedBefore = links_.view.FailedSectors();
     // Every byte of the data length has a cluster, so a length past the
     // volume is damage: no more than the volume holds is written.
     const std::uint64_t length = TrustedLength(e.dataLength, false, VolumeBytes());
@@ -302,7 +296,7 @@ ExtractStatus ExFatParser::ExtractData(RowId row, FileSink& sink) {
         while (left > 0) {
             if (StopRequested()) return ExtractStatus::Partial;
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadChunk));
-            CopyResult copied = CopyFromSource(*links_.reader, offset, n, chunk, sink);
+            CopyResult copied = CopyFromSource(links_.view, offset, n, chunk, sink);
             if (!copied.written) return ExtractStatus::WriteFailed;
             if (!copied.complete) complete = false;
             offset += n;
@@ -314,7 +308,7 @@ ExtractStatus ExFatParser::ExtractData(RowId row, FileSink& sink) {
     if (written < valid) complete = false;
     if (written == valid && !sink.WriteHole(length - valid)) return ExtractStatus::WriteFailed;
     if (e.dataLength > 0 && written == 0 && !complete) return ExtractStatus::Failed;
-    return complete && links_.reader->FailedSectors() == failedBefore ? ExtractStatus::Ok : ExtractStatus::Partial;
+    return complete && links_.view.FailedSectors() == failedBefore ? ExtractStatus::Ok : ExtractStatus::Partial;
 }
 
 void ExFatParser::RenameRecycled(std::uint32_t folder) {

@@ -33,7 +33,6 @@ public:
     void RecoverRecycleBinNames() override;
 
     // The layout steps, in the order the scan runs them.
-    void AttachReader();
     bool ReadBootSector();
     void FindEntries();
     void LinkTree();

@@ -11,7 +11,7 @@ constexpr int kMaxDepth = 5;  // the kernel allows at most 5 levels below the in
 
 class Mapper {
 public:
-    Mapper(SectorReader& reader, const Superblock& sb, std::uint64_t size)
+    Mapper(const VolumeView& reader, const Superblock& sb, std::uint64_t size)
         : reader_(reader), sb_(sb), fileBlocks_((size + sb.blockSize - 1) / sb.blockSize) {}
 
     BlockMap Take() {
@@ -137,7 +137,7 @@ public:
     }
 
 private:
-    SectorReader& reader_;
+    const VolumeView& reader_;
     const Superblock& sb_;
     std::uint64_t fileBlocks_;
     BlockMap map_;
@@ -145,7 +145,7 @@ private:
 };
 }  // namespace
 
-BlockMap MapBlocks(SectorReader& reader, const Superblock& sb, ByteView blockArea, bool extents,
+BlockMap MapBlocks(const VolumeView& reader, const Superblock& sb, ByteView blockArea, bool extents,
                    std::uint64_t size) {
     Mapper m(reader, sb, size);
     if (extents)

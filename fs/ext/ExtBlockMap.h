@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/ByteView.h"
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 #include "fs/ext/ExtSuperblock.h"
 
 namespace tarnwell::ext {
@@ -31,7 +31,7 @@ struct BlockMap {
 
 // The runs of the inode whose i_block area (60 bytes) is given, limited to
 // the blocks its size covers and to the volume.
-BlockMap MapBlocks(SectorReader& reader, const Superblock& sb, ByteView blockArea, bool extents,
+BlockMap MapBlocks(const VolumeView& reader, const Superblock& sb, ByteView blockArea, bool extents,
                    std::uint64_t size);
 
 }  // namespace tarnwell::ext

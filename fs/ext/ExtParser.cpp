@@ -30,10 +30,8 @@ std::string Printf(const char* format, long long a, long long b) {
 ExtParser::ExtParser(ParserLinks links) : FileSystemParser(std::move(links)) {}
 
 bool ExtParser::AttachReader() {
-    reader_ = links_.reader;
-    if (reader_ == nullptr) return false;
-    reader_->SetBaseOffset(links_.volume.startSector * static_cast<std::int64_t>(kSectorSize));
-    return reader_->Seek(0);
+    reader_ = links_.view ? &links_.view : nullptr;
+    return reader_ != nullptr;
 }
 
 bool ExtParser::TrySuperblockAt(std::uint64_t offset, std::int64_t expectedGroup) {
@@ -233,17 +231,14 @@ bool ExtParser::Scan(RecoveryMode) {
         return false;
     }
     volumeSize_ = links_.volume.SizeBytes();
-    if (volumeSize_ == 0 && reader_->fileLength() > static_cast<std::uint64_t>(reader_->baseOffset()))
-        volumeSize_ = reader_->fileLength() - static_cast<std::uint64_t>(reader_->baseOffset());
+    if (volumeSize_ == 0) volumeSize_ = reader_->Available();
     if (volumeSize_ == 0 || !FindSuperblock() || !ReadGroupDescriptors()) {
         links_.prompter->Inform("No ext2/ext3/ext4 superblock was found on this volume.");
         return false;
     }
     volumeSize_ = sb_.VolumeBytes();
     readable_ = volumeSize_;
-    const auto base = static_cast<std::uint64_t>(reader_->baseOffset());
-    if (reader_->fileLength() > 0)
-        readable_ = std::min(readable_, reader_->fileLength() > base ? reader_->fileLength() - base : 0);
+    if (reader_->source().fileLength() > 0) readable_ = std::min(readable_, reader_->Available());
     ParseGroups();
     WalkDirectories();
     BuildRecordMap();

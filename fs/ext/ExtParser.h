@@ -102,7 +102,7 @@ private:
     std::int32_t AddRow(std::string_view name, std::uint32_t number, std::uint16_t modeFromType, std::uint8_t flags);
     const char* KeepName(std::string_view name);
 
-    SectorReader* reader_ = nullptr;
+    const VolumeView* reader_ = nullptr;  // links_.view once a scan has begun
     std::uint64_t volumeSize_ = 0;
     std::uint64_t readable_ = 0;  // bytes of the volume the reader can deliver
     ext::Superblock sb_;

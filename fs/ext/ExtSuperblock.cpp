@@ -90,7 +90,7 @@ Group DecodeGroup(const Superblock& sb, ByteView d) {
 }
 }  // namespace
 
-std::vector<Group> ReadGroupDescriptors(SectorReader& reader, const Superblock& sb,
+std::vector<Group> ReadGroupDescriptors(const VolumeView& reader, const Superblock& sb,
                                         std::uint64_t superblockOffset) {
     const std::uint64_t bs = sb.blockSize;
     const std::uint64_t perBlock = bs / sb.descSize;

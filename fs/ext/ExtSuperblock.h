@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/ByteView.h"
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 
 namespace tarnwell::ext {
 
@@ -74,7 +74,7 @@ struct Group {
 // The descriptor table of a volume whose superblock sits at byte superblockOffset
 // (the primary or a copy). Descriptors that cannot be read come back with an
 // inode table of 0. Empty when the table is absurd.
-std::vector<Group> ReadGroupDescriptors(SectorReader& reader, const Superblock& sb,
+std::vector<Group> ReadGroupDescriptors(const VolumeView& reader, const Superblock& sb,
                                         std::uint64_t superblockOffset);
 
 }  // namespace tarnwell::ext

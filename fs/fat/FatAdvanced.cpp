@@ -30,7 +30,7 @@ T Pick(const std::vector<T>& list, int index, T otherwise) {
 // Where cluster 2 lies by the folders found within 8 MiB of where it is expected:
 // the start most of their "." entries agree on, 0 when no folder is found. A
 // start the expected one shares with any folder stands.
-std::uint64_t DataStartFromFolders(SectorReader& reader, std::uint64_t fatAt, std::uint64_t rootBytes,
+std::uint64_t DataStartFromFolders(const VolumeView& reader, std::uint64_t fatAt, std::uint64_t rootBytes,
                                    std::uint64_t expected, std::uint64_t volumeSize, std::uint64_t clusterBytes,
                                    bool fat32) {
     constexpr std::uint64_t kWindow = 8u << 20;
@@ -60,10 +60,9 @@ std::uint64_t DataStartFromFolders(SectorReader& reader, std::uint64_t fatAt, st
 }  // namespace
 
 bool FatParser::ChooseGeometry(std::string& problem) {
-    SectorReader& reader = *links_.reader;
+    const VolumeView& reader = links_.view;
     const bool fat32 = std::string(kindText_) == "Fat32";
-    const std::uint64_t length =
-        reader.fileLength() > std::uint64_t(reader.baseOffset()) ? reader.fileLength() - reader.baseOffset() : 0;
+    const std::uint64_t length = reader.Available();
     const std::uint64_t volumeSize =
         links_.volume.SizeBytes() != 0 ? std::min(links_.volume.SizeBytes(), length) : length;
     if (volumeSize < 16 * kSectorSize) {
@@ -159,8 +158,7 @@ bool FatParser::ChooseGeometry(std::string& problem) {
 }
 
 bool FatParser::ScanAdvanced() {
-    AttachReader();
-    if (links_.reader == nullptr) return false;
+    if (!links_.view) return false;
     advanced_ = true;
     entries_.clear();
     std::string problem;

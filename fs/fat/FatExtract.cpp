@@ -101,7 +101,7 @@ ExtractStatus FatParser::ExtractData(RowId row, FileSink& sink) {
         std::uint64_t offset = ClusterOffset(run.first);
         for (std::uint64_t done = 0; done < runBytes && remaining > 0;) {
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({kReadChunk, runBytes - done, remaining}));
-            CopyResult copied = CopyFromSource(*links_.reader, offset + done, n, io_, sink);
+            CopyResult copied = CopyFromSource(links_.view, offset + done, n, io_, sink);
             if (!copied.written) return ExtractStatus::WriteFailed;
             if (!copied.complete) partial = true;
             done += n;

@@ -45,23 +45,15 @@ std::string Upper(std::string s) {
 FatParser::FatParser(ParserLinks links, const char* kindText)
     : FileSystemParser(std::move(links)), kindText_(kindText), bootSector_(kBootSectorBytes, 0) {}
 
-void FatParser::AttachReader() {
-    if (links_.reader == nullptr) return;
-    links_.reader->SetBaseOffset(links_.volume.startSector * static_cast<std::int64_t>(kSectorSize));
-    links_.reader->Seek(0, 0);
-}
-
 bool FatParser::ReadBootSector() {
     bootValid_ = false;
-    if (links_.reader == nullptr) return false;
-    links_.reader->ReadAt(0, bootSector_.data(), bootSector_.size());
+    if (!links_.view) return false;
+    links_.view.ReadAt(0, bootSector_.data(), bootSector_.size());
     auto p = ParseFatBootSector(bootSector_);
     if (!p || !AcceptsKind(p->kind)) return false;
     boot_ = *p;
     // No cluster lies past the end of the source, whatever the boot sector says.
-    const std::uint64_t length = links_.reader->fileLength();
-    const auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(links_.reader->baseOffset(), 0));
-    if (length > base) BoundFatByVolume(boot_, length - base);
+    if (links_.view.Available() > 0) BoundFatByVolume(boot_, links_.view.Available());
     clusterSize_ = boot_.ClusterSize();
     ByteView b(bootSector_);
     activeFat_ = 0;
@@ -80,8 +72,8 @@ bool FatParser::ReadBootSector() {
 }
 
 bool FatParser::ReadFat() {
-    if (!bootValid_ || links_.reader == nullptr) return false;
-    return table_.Load(*links_.reader, boot_, activeFat_);
+    if (!bootValid_ || !links_.view) return false;
+    return table_.Load(links_.view, boot_, activeFat_);
 }
 
 bool FatParser::Scan(RecoveryMode mode) {
@@ -92,7 +84,6 @@ bool FatParser::Scan(RecoveryMode mode) {
                                 " is not available for " + kinds + " volumes yet; the standard and advanced scans read them.");
         return false;
     }
-    AttachReader();
     if (!ReadBootSector()) {
         links_.prompter->Inform(std::string("Selected Drive is not in ") + kindText_ + " Format");
         return false;
@@ -180,9 +171,8 @@ std::string FatParser::FormatSize(RowId row) const {
 
 std::unique_ptr<FileSystemParser> MakeFatParserByBootSector(ParserLinks links) {
     std::vector<std::uint8_t> sector(kBootSectorBytes, 0);
-    if (links.reader != nullptr) {
-        std::int64_t at = links.volume.startSector * static_cast<std::int64_t>(kSectorSize) - links.reader->baseOffset();
-        links.reader->ReadAt(at, sector.data(), sector.size());
+    if (links.view) {
+        links.view.ReadAt(0, sector.data(), sector.size());
     }
     auto p = ParseFatBootSector(sector);
     if (p && p->kind != FatKind::Fat32) return std::make_unique<Fat16Parser>(std::move(links));

@@ -44,7 +44,6 @@ public:
     ExtractStatus ExtractData(RowId row, FileSink& sink) override;
 
     // The steps of the scan worker, in their order.
-    void AttachReader();
     bool ReadBootSector();
     bool ReadFat();
     void FindEntries();

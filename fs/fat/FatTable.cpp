@@ -23,7 +23,7 @@ void FatTable::SetKind(FatKind kind) {
     }
 }
 
-bool FatTable::Load(SectorReader& reader, const FatBootParameters& p, unsigned activeFat) {
+bool FatTable::Load(const VolumeView& reader, const FatBootParameters& p, unsigned activeFat) {
     SetKind(p.kind);
     entries_.clear();
     stamps_.clear();
@@ -40,10 +40,9 @@ bool FatTable::Load(SectorReader& reader, const FatBootParameters& p, unsigned a
     // Entries of clusters 0 .. clusterCount + 1, as far as the table and the source reach.
     std::uint64_t wanted = p.clusterCount + 2;
     std::uint64_t needBytes = std::min<std::uint64_t>((wanted * bits + 7) / 8, fatBytes);
-    const std::uint64_t sourceEnd = reader.fileLength();
-    const std::uint64_t volumeStart = static_cast<std::uint64_t>(std::max<std::int64_t>(reader.baseOffset(), 0));
-    if (sourceEnd > 0) {
-        std::uint64_t available = sourceEnd > volumeStart + offset ? sourceEnd - volumeStart - offset : 0;
+    const std::uint64_t held = reader.Available();
+    if (reader.source().fileLength() > 0) {
+        std::uint64_t available = held > offset ? held - offset : 0;
         needBytes = std::min(needBytes, available);
     }
     if (needBytes == 0) return false;

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 #include "partition/FatBootSector.h"
 
 namespace tarnwell {
@@ -32,7 +32,7 @@ public:
     // Reads the table of the volume whose boot parameters are p: the active FAT,
     // with the other copy standing in for sectors of it that cannot be read.
     // reader addresses the volume from 0. False when nothing could be read.
-    bool Load(SectorReader& reader, const FatBootParameters& p, unsigned activeFat);
+    bool Load(const VolumeView& reader, const FatBootParameters& p, unsigned activeFat);
 
     // Clusters 2 .. Limit() - 1 exist.
     std::uint32_t Limit() const { return limit_; }

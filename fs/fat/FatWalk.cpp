@@ -68,7 +68,7 @@ void FatParser::ReadRoot() {
         for (const auto& run : runs) {
             std::size_t at = bytes.size();
             bytes.resize(at + std::size_t(run.count) * clusterSize_);
-            links_.reader->ReadAt(static_cast<std::int64_t>(ClusterOffset(run.first)), bytes.data() + at,
+            links_.view.ReadAt(static_cast<std::int64_t>(ClusterOffset(run.first)), bytes.data() + at,
                                   std::size_t(run.count) * clusterSize_);
             for (std::uint32_t k = 0; k < run.count; ++k) {
                 place.pieceOffsets.push_back(ClusterOffset(run.first + k));
@@ -77,7 +77,7 @@ void FatParser::ReadRoot() {
         }
     } else {
         bytes.resize(static_cast<std::size_t>(boot_.RootDirBytes()));
-        links_.reader->ReadAt(static_cast<std::int64_t>(boot_.RootDirOffset()), bytes.data(), bytes.size());
+        links_.view.ReadAt(static_cast<std::int64_t>(boot_.RootDirOffset()), bytes.data(), bytes.size());
         place.pieceSize = bytes.size();
         place.pieceOffsets = {boot_.RootDirOffset()};
     }
@@ -132,7 +132,7 @@ bool FatParser::ReadChainDirectory(std::uint32_t start, std::vector<std::uint8_t
     for (const auto& run : runs) {
         std::size_t at = bytes.size();
         bytes.resize(at + std::size_t(run.count) * clusterSize_);
-        links_.reader->ReadAt(static_cast<std::int64_t>(ClusterOffset(run.first)), bytes.data() + at,
+        links_.view.ReadAt(static_cast<std::int64_t>(ClusterOffset(run.first)), bytes.data() + at,
                               std::size_t(run.count) * clusterSize_);
         for (std::uint32_t k = 0; k < run.count; ++k) {
             clusters.push_back(run.first + k);
@@ -155,7 +155,7 @@ bool FatParser::ReadSalvagedDirectory(std::uint32_t start, std::vector<std::uint
     if (table_.InUse(start)) return false;
     std::vector<std::uint8_t> cluster(clusterSize_);
     auto readCluster = [&](std::uint32_t c) {
-        links_.reader->ReadAt(static_cast<std::int64_t>(ClusterOffset(c)), cluster.data(), cluster.size());
+        links_.view.ReadAt(static_cast<std::int64_t>(ClusterOffset(c)), cluster.data(), cluster.size());
         return ByteView(cluster);
     };
     ByteView first = readCluster(start);
@@ -222,7 +222,7 @@ void FatParser::FindLostFolders() {
             break;
         }
         auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(perChunk, limit - c));
-        links_.reader->ReadAt(static_cast<std::int64_t>(ClusterOffset(static_cast<std::uint32_t>(c))), buffer.data(),
+        links_.view.ReadAt(static_cast<std::int64_t>(ClusterOffset(static_cast<std::uint32_t>(c))), buffer.data(),
                               std::size_t(n) * clusterSize_);
         for (std::uint32_t k = 0; k < n; ++k) {
             auto cl = static_cast<std::uint32_t>(c + k);

@@ -55,7 +55,7 @@ std::optional<BTreeHeader> DecodeHeaderNode(ByteView b) {
     return h;
 }
 
-bool HfsBTree::Open(SectorReader& reader, ForkMap fork) {
+bool HfsBTree::Open(const VolumeView& reader, ForkMap fork) {
     reader_ = &reader;
     fork_ = std::move(fork);
     window_.clear();

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/ByteView.h"
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 #include "fs/hfsplus/HfsVolume.h"
 
 namespace tarnwell {
@@ -60,7 +60,7 @@ std::optional<BTreeHeader> DecodeHeaderNode(ByteView node);
 class HfsBTree {
 public:
     // False when the header node cannot be read or is not one.
-    bool Open(SectorReader& reader, ForkMap fork);
+    bool Open(const VolumeView& reader, ForkMap fork);
 
     const BTreeHeader& Header() const { return header_; }
     std::uint32_t NodeSize() const { return header_.nodeSize; }
@@ -77,7 +77,7 @@ public:
     void WalkLeaves(Visit visit);
 
 private:
-    SectorReader* reader_ = nullptr;
+    const VolumeView* reader_ = nullptr;
     ForkMap fork_;
     BTreeHeader header_;
     std::uint32_t nodeCount_ = 0;

@@ -33,7 +33,7 @@ ForkMap HfsPlusParser::MapFork(const HfsFork& fork, std::uint32_t fileId, std::u
 bool HfsPlusParser::ReadExtentsNodes() {
     HfsBTree tree;
     // The extents file cannot continue in itself: its eight extents are all it has.
-    if (!tree.Open(*links_.reader, ForkMap(volumeHeader.extentsFile, kExtentsFileId, kDataFork, nullptr, blockSize,
+    if (!tree.Open(links_.view, ForkMap(volumeHeader.extentsFile, kExtentsFileId, kDataFork, nullptr, blockSize,
                                            volumeHeader.totalBlocks)))
         return false;
     extentsNodeSize = tree.NodeSize();
@@ -56,7 +56,7 @@ bool HfsPlusParser::ReadExtentsNodes() {
 }
 
 bool HfsPlusParser::ReadCatalogNodes() {
-    catalogOpen_ = catalog_.Open(*links_.reader, MapFork(volumeHeader.catalogFile, kCatalogFileId, kDataFork));
+    catalogOpen_ = catalog_.Open(links_.view, MapFork(volumeHeader.catalogFile, kCatalogFileId, kDataFork));
     if (!catalogOpen_) {
         Status("The catalog file cannot be read");
         return false;
@@ -126,7 +126,7 @@ void HfsPlusParser::ParseCatalogLeaf(ByteView node, const NodeInfo& info, std::u
 void HfsPlusParser::ReadAttributes() {
     if (volumeHeader.attributesFile.logicalSize == 0) return;
     HfsBTree tree;
-    if (!tree.Open(*links_.reader, MapFork(volumeHeader.attributesFile, kAttributesFileId, kDataFork))) return;
+    if (!tree.Open(links_.view, MapFork(volumeHeader.attributesFile, kAttributesFileId, kDataFork))) return;
     const std::string wanted = "com.apple.decmpfs";
     tree.WalkLeaves([&](ByteView node, const NodeInfo& info) {
         for (std::size_t i = 0; i < info.recordOffsets.size(); ++i) {

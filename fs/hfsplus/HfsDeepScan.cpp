@@ -32,7 +32,7 @@ bool HfsPlusParser::ScanCatalogNodes() {
     deepScan = true;
     if (catalogNodeSize == 0) {
         HfsBTree tree;
-        if (tree.Open(*links_.reader, MapFork(volumeHeader.catalogFile, kCatalogFileId, kDataFork)))
+        if (tree.Open(links_.view, MapFork(volumeHeader.catalogFile, kCatalogFileId, kDataFork)))
             catalogNodeSize = tree.NodeSize();
         else
             catalogNodeSize = kDefaultNodeSize;
@@ -42,9 +42,7 @@ bool HfsPlusParser::ScanCatalogNodes() {
     // Nodes start on block boundaries of their fork, and a fork starts on one of the volume.
     const std::size_t step = std::min<std::size_t>(blockSize, nodeSize);
     std::uint64_t volumeBytes = std::uint64_t(volumeHeader.totalBlocks) * blockSize;
-    const std::uint64_t length = links_.reader->fileLength();
-    const std::uint64_t base = static_cast<std::uint64_t>(std::max<std::int64_t>(0, links_.reader->baseOffset()));
-    if (length > 0) volumeBytes = std::min(volumeBytes, length > base ? length - base : 0);
+    if (links_.view.source().fileLength() > 0) volumeBytes = std::min(volumeBytes, links_.view.Available());
     if (volumeBytes < nodeSize) {
         Status("BlockSize not valid .Aborting..");
         return false;
@@ -56,7 +54,7 @@ bool HfsPlusParser::ScanCatalogNodes() {
         if (!Checkpoint()) break;
         const std::size_t bytes = static_cast<std::size_t>(std::min<std::uint64_t>(kScanChunk + nodeSize, volumeBytes - pos));
         buffer.resize(bytes);
-        links_.reader->ReadAt(static_cast<std::int64_t>(pos), buffer.data(), bytes);
+        links_.view.ReadAt(static_cast<std::int64_t>(pos), buffer.data(), bytes);
         for (std::size_t off = 0; off < kScanChunk && off + nodeSize <= bytes; off += step) {
             if (!LooksLikeCatalogLeaf(buffer.data() + off, nodeSize)) continue;
             ByteView node(buffer.data() + off, nodeSize);

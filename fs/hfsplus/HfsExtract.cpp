@@ -51,12 +51,12 @@ bool Inflate(const std::uint8_t* in, std::size_t size, std::uint64_t limit, File
 ExtractStatus HfsPlusParser::StreamFork(const HfsFork& fork, std::uint32_t fileId, std::uint8_t forkType, FileSink& sink) {
     const ForkMap map = MapFork(fork, fileId, forkType);
     const std::uint64_t size = fork.logicalSize, mapped = map.MappedBytes();
-    const std::uint64_t failedBefore = links_.reader->FailedSectors();
+    const std::uint64_t failedBefore = links_.view.FailedSectors();
     std::vector<std::uint8_t> chunk;
     for (std::uint64_t at = 0; at < mapped; at += chunk.size()) {
         chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, mapped - at)));
         // Unreadable sectors come back as zeros in their place: later bytes keep theirs.
-        map.Read(*links_.reader, at, chunk.data(), chunk.size());
+        map.Read(links_.view, at, chunk.data(), chunk.size());
         if (!sink.Write(chunk.data(), chunk.size())) return ExtractStatus::WriteFailed;
         if (!Checkpoint()) return ExtractStatus::Partial;
     }
@@ -64,7 +64,7 @@ ExtractStatus HfsPlusParser::StreamFork(const HfsFork& fork, std::uint32_t fileI
         lastProblem_ = "only " + std::to_string(mapped) + " of " + std::to_string(size) + " bytes have known blocks";
         return mapped == 0 ? ExtractStatus::Failed : ExtractStatus::Partial;
     }
-    if (links_.reader->FailedSectors() != failedBefore) {
+    if (links_.view.FailedSectors() != failedBefore) {
         lastProblem_ = "unreadable sectors were written as zeros";
         return ExtractStatus::Partial;
     }
@@ -95,10 +95,10 @@ ExtractStatus HfsPlusParser::ExtractCompressed(const CatalogEntry& file, FileSin
     } else if (type == 4) {
         const ForkMap rsrc = MapFork(file.resourceFork, static_cast<std::uint32_t>(file.cnid), kResourceFork);
         std::vector<std::uint8_t> head(16);
-        rsrc.Read(*links_.reader, 0, head.data(), head.size());
+        rsrc.Read(links_.view, 0, head.data(), head.size());
         const std::uint64_t table = std::uint64_t(ByteView(head).Be32(0)) + 4;
         std::vector<std::uint8_t> count(4);
-        rsrc.Read(*links_.reader, table, count.data(), count.size());
+        rsrc.Read(links_.view, table, count.data(), count.size());
         const std::uint64_t blocks = ByteView(count).Le32(0);
         const std::uint64_t wantedBlocks = (size + kCompressedBlock - 1) / kCompressedBlock;
         // The table lies in the fork's known blocks; 2^24 blocks are a terabyte.
@@ -107,14 +107,14 @@ ExtractStatus HfsPlusParser::ExtractCompressed(const CatalogEntry& file, FileSin
             return ExtractStatus::Failed;
         }
         std::vector<std::uint8_t> entries(static_cast<std::size_t>(8 * blocks));
-        rsrc.Read(*links_.reader, table + 4, entries.data(), entries.size());
+        rsrc.Read(links_.view, table + 4, entries.data(), entries.size());
         std::vector<std::uint8_t> block;
         for (std::uint64_t i = 0; i < blocks && written < size && !writeFailed; ++i) {
             const std::uint64_t offset = ByteView(entries).Le32(8 * i), length = ByteView(entries).Le32(8 * i + 4);
             // zlib never grows 64 KiB by more than a little.
             if (length == 0 || length > 2 * kCompressedBlock || table + offset + length > rsrc.MappedBytes()) break;
             block.resize(static_cast<std::size_t>(length));
-            rsrc.Read(*links_.reader, table + offset, block.data(), block.size());
+            rsrc.Read(links_.view, table + offset, block.data(), block.size());
             const std::uint64_t limit = std::min<std::uint64_t>(size, written + kCompressedBlock);
             if ((block[0] & 0x0F) == 0x0F) {
                 std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(limit - written, length - 1));

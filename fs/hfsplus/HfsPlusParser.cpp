@@ -32,15 +32,10 @@ std::string PermissionText(std::uint16_t mode) {
 
 HfsPlusParser::HfsPlusParser(ParserLinks links) : FileSystemParser(std::move(links)) {}
 
-void HfsPlusParser::AttachReader() {
-    links_.reader->SetBaseOffset(links_.volume.startSector * 512);
-    links_.reader->Seek(0, 0);
-}
-
 bool HfsPlusParser::ReadVolumeHeader() {
-    if (links_.reader == nullptr) return false;
+    if (!links_.view) return false;
     std::vector<std::uint8_t> header(512);
-    if (!links_.reader->ReadAt(kVolumeHeaderOffset, header.data(), header.size())) return false;
+    if (!links_.view.ReadAt(kVolumeHeaderOffset, header.data(), header.size())) return false;
     auto decoded = DecodeVolumeHeader(ByteView(header));
     if (!decoded) return false;
     volumeHeader = *decoded;
@@ -49,8 +44,7 @@ bool HfsPlusParser::ReadVolumeHeader() {
 }
 
 bool HfsPlusParser::Scan(RecoveryMode mode) {
-    if (links_.reader == nullptr) return false;
-    AttachReader();
+    if (!links_.view) return false;
     entries.clear();
     catalogNodes.clear();
     extentsNodes.clear();

@@ -71,7 +71,6 @@ public:
     OutputTimes TimesOf(RowId row) const override;
 
     // The steps of the scan, in the order they run.
-    void AttachReader();
     bool ReadVolumeHeader();
     bool ReadExtentsNodes();
     bool ReadCatalogNodes();

@@ -88,7 +88,7 @@ std::uint64_t ForkMap::VolumeOffset(std::uint64_t offset) const {
     return UINT64_MAX;
 }
 
-bool ForkMap::Read(SectorReader& reader, std::uint64_t offset, std::uint8_t* out, std::size_t count) const {
+bool ForkMap::Read(const VolumeView& reader, std::uint64_t offset, std::uint8_t* out, std::size_t count) const {
     std::memset(out, 0, count);
     if (blockSize_ == 0) return false;
     bool ok = true;

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/ByteView.h"
-#include "device/SectorReader.h"
+#include "device/VolumeView.h"
 
 namespace tarnwell {
 
@@ -74,7 +74,7 @@ public:
 
     // Reads count bytes at fork offset into out (zeros where nothing is mapped).
     // False when a byte was unmapped or the device refused one.
-    bool Read(SectorReader& reader, std::uint64_t offset, std::uint8_t* out, std::size_t count) const;
+    bool Read(const VolumeView& reader, std::uint64_t offset, std::uint8_t* out, std::size_t count) const;
 
     // The volume byte offset of a fork offset, or UINT64_MAX when unmapped.
     std::uint64_t VolumeOffset(std::uint64_t offset) const;

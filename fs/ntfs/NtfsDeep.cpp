@@ -38,7 +38,7 @@ void NtfsParser::ScanVolumeForRecords(const RecordVisitor& visit, bool progress)
     std::vector<std::uint8_t> record(recordSize);
     auto readAt = [this, limit](std::uint64_t p, std::uint8_t* into) {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kScanChunk, limit - p));
-        links_.reader->ReadAt(static_cast<std::int64_t>(p), into, n);
+        links_.view.ReadAt(static_cast<std::int64_t>(p), into, n);
         return n;
     };
     // The next chunk is read while this one is searched (the reader's ReadAt
@@ -59,7 +59,7 @@ void NtfsParser::ScanVolumeForRecords(const RecordVisitor& visit, bool progress)
             }
             std::uint8_t* at = chunk.data() + o;
             if (o + recordSize > n) {  // the record runs on into the next chunk
-                links_.reader->ReadAt(static_cast<std::int64_t>(p + o), record.data(), recordSize);
+                links_.view.ReadAt(static_cast<std::int64_t>(p + o), record.data(), recordSize);
                 at = record.data();
             }
             if (!visit(p + o, at)) return;
@@ -108,7 +108,7 @@ std::pair<const std::pair<std::uint64_t, RowId>*, const std::pair<std::uint64_t,
 
 bool NtfsParser::MftCandidateAt(std::uint64_t mftAt, std::uint64_t size, MftCandidate& c) {
     std::vector<std::uint8_t> mft(size);
-    links_.reader->ReadAt(static_cast<std::int64_t>(mftAt), mft.data(), mft.size());
+    links_.view.ReadAt(static_cast<std::int64_t>(mftAt), mft.data(), mft.size());
     std::vector<std::uint8_t> raw = mft;
     RecordSummary s = SummarizeRecord(mft.data(), mft.size());
     if (!s.hasName || s.name != "$MFT") return false;
@@ -136,8 +136,7 @@ bool NtfsParser::MftCandidateAt(std::uint64_t mftAt, std::uint64_t size, MftCand
 }
 
 std::uint64_t NtfsParser::FindMftCandidates(std::uint64_t maximum) {
-    if (links_.reader == nullptr || maximum == 0) return mftCandidates.size();
-    links_.reader->SetBaseOffset(links_.volume.startSector * static_cast<std::int64_t>(kSectorSize));
+    if (!links_.view || maximum == 0) return mftCandidates.size();
     ReadBootSector();
     mftCandidates.clear();
     ScanVolumeForRecords(

@@ -76,7 +76,7 @@ bool NtfsParser::ReadRange(const RunMap& runs, std::uint64_t offset, std::size_t
                 std::memset(out + done, 0, take);
                 ok = false;
             } else {
-                ok = links_.reader->ReadAt(static_cast<std::int64_t>(lcn * clusterSize + within), out + done, take) && ok;
+                ok = links_.view.ReadAt(static_cast<std::int64_t>(lcn * clusterSize + within), out + done, take) && ok;
             }
         }
         done += take;
@@ -105,7 +105,7 @@ bool NtfsParser::ReadRow(RowId row, std::vector<std::uint8_t>& record) const {
     record.assign(recordSize, 0);
     if (MftRowsAreRecordNumbers() && row < recordCount && mftFound)
         return ReadRange(mftRuns, row * static_cast<std::uint64_t>(recordSize), recordSize, record.data());
-    return links_.reader->ReadAt(static_cast<std::int64_t>(entries[row].recordOffset), record.data(), recordSize);
+    return links_.view.ReadAt(static_cast<std::int64_t>(entries[row].recordOffset), record.data(), recordSize);
 }
 
 std::vector<std::vector<std::uint8_t>> NtfsParser::RecordsNumbered(std::uint64_t n) const {
@@ -219,7 +219,7 @@ ExtractStatus NtfsParser::WritePlain(const DataStream& s, FileSink& sink) const 
             } else {
                 std::size_t data = static_cast<std::size_t>(std::min<std::uint64_t>(n, initialized - pos));
                 std::uint64_t at = static_cast<std::uint64_t>(run.lcn) * clusterSize + (pos - runStart);
-                CopyResult copied = CopyFromSource(*links_.reader, at, data, buffer, sink);
+                CopyResult copied = CopyFromSource(links_.view, at, data, buffer, sink);
                 if (!copied.written) return ExtractStatus::WriteFailed;
                 if (!copied.complete) partial = true;
                 if (data < n && !sink.WriteHole(n - data)) return ExtractStatus::WriteFailed;

@@ -42,10 +42,9 @@ void NtfsParser::Reset() {
 }
 
 bool NtfsParser::Scan(RecoveryMode mode) {
-    if (links_.reader == nullptr) return false;
+    if (!links_.view) return false;
     try {
         Reset();
-        links_.reader->SetBaseOffset(links_.volume.startSector * static_cast<std::int64_t>(kSectorSize));
         ReadBootSector();
         scanMode = mode;
         bool ok = true;
@@ -82,15 +81,13 @@ bool NtfsParser::Scan(RecoveryMode mode) {
 
 std::uint64_t NtfsParser::ScanLimit() const {
     std::uint64_t limit = volumeSize;
-    std::uint64_t length = links_.reader->fileLength();
-    auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(0, links_.reader->baseOffset()));
-    if (length > 0) limit = std::min(limit, length > base ? length - base : 0);
+    if (links_.view.source().fileLength() > 0) limit = std::min(limit, links_.view.Available());
     return limit;
 }
 
 bool NtfsParser::ReadBootSector() {
     std::vector<std::uint8_t> sector(512);
-    links_.reader->ReadAt(0, sector.data(), sector.size());
+    links_.view.ReadAt(0, sector.data(), sector.size());
     bootSector = DecodeBootSector(sector);
     if (bootSector) {
         // Sectors of the boot sector's own size: a 4 KiB-sector volume is not an eighth of itself.
@@ -103,9 +100,7 @@ bool NtfsParser::ReadBootSector() {
         recordSize = kDefaultRecordSize;
     }
     if (volumeSize == 0) {
-        std::uint64_t length = links_.reader->fileLength();
-        auto base = static_cast<std::uint64_t>(std::max<std::int64_t>(0, links_.reader->baseOffset()));
-        volumeSize = length > base ? length - base : 0;
+        volumeSize = links_.view.Available();
     }
     return volumeSize != 0;
 }
@@ -176,7 +171,7 @@ bool NtfsParser::UseMftCandidate(std::size_t index) {
     else if (c.clusterSize != 0)
         clusterSize = c.clusterSize;
     std::vector<std::uint8_t> record(recordSize);
-    links_.reader->ReadAt(static_cast<std::int64_t>(c.entry.recordOffset), record.data(), record.size());
+    links_.view.ReadAt(static_cast<std::int64_t>(c.entry.recordOffset), record.data(), record.size());
     std::uint64_t ownSize = ByteView(record).Le32(28);
     if (!bootSector && UsableRecordSize(ownSize)) recordSize = static_cast<std::uint32_t>(ownSize);
     return ReadMftRunList(c.entry.recordOffset);
@@ -190,7 +185,7 @@ void NtfsParser::ChooseAdvancedPicks() {
             for (std::uint64_t at : pick.found->tables) {
                 MftCandidate c;
                 std::vector<std::uint8_t> record(recordSize);
-                links_.reader->ReadAt(static_cast<std::int64_t>(at), record.data(), record.size());
+                links_.view.ReadAt(static_cast<std::int64_t>(at), record.data(), record.size());
                 const std::uint64_t own = ByteView(record).Le32(28);
                 // One candidate per list entry, so that the page's indices hold;
                 // one that names no $MFT fails when it is used.
@@ -205,7 +200,7 @@ void NtfsParser::ChooseAdvancedPicks() {
     // The cluster list as `candidates` shows it: the boot's value, then the usual sizes.
     const std::vector<std::uint32_t> sizes =
         pick.found ? pick.found->clusterSizes
-                   : ClusterSizeList(TableKind::Ntfs, ReadBootHint(*links_.reader, ScanLimit(), TableKind::Ntfs));
+                   : ClusterSizeList(TableKind::Ntfs, ReadBootHint(links_.view, ScanLimit(), TableKind::Ntfs));
     const std::uint32_t n = pick.cluster >= 0 && static_cast<std::size_t>(pick.cluster) < sizes.size()
                                 ? sizes[static_cast<std::size_t>(pick.cluster)]
                                 : 0;
@@ -221,7 +216,7 @@ void NtfsParser::SelectMftCandidate(std::size_t index, std::uint32_t sectorsPerC
 // that its attribute list names, so that a fragmented MFT is read whole.
 bool NtfsParser::ReadMftRunList(std::uint64_t recordOffset) {
     std::vector<std::uint8_t> record(recordSize);
-    links_.reader->ReadAt(static_cast<std::int64_t>(recordOffset), record.data(), record.size());
+    links_.view.ReadAt(static_cast<std::int64_t>(recordOffset), record.data(), record.size());
     if (!IsRecordSignature(record) || ApplyFixups(record.data(), record.size()) == FixupResult::Damaged) return false;
     std::vector<ClusterRun> runs;
     std::uint64_t realSize = 0;

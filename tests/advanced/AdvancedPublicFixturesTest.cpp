@@ -70,7 +70,7 @@ public:
 void ScanAndWalk(SectorReader& reader, const std::string& kind, const AdvancedChoice& pick) {
     RecordingPrompter prompter;
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     links.volume.fileSystem = kind;
     links.volume.sectorCount = reader.deviceSectorCount();

@@ -21,7 +21,7 @@ namespace {
 
 ParserLinks Links(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     links.volume.fileSystem = "exFAT";
     links.volume.sectorCount = reader.deviceSectorCount();
@@ -79,7 +79,7 @@ TEST_P(ExFatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
 
     // The picks a user makes from what `candidates` shows.
     auto found = std::make_shared<TableCandidates>(
-        TableFinder(damagedReader, damaged.size(), TableKind::ExFat, NoProgress()).Find(8));
+        TableFinder(VolumeView(damagedReader), damaged.size(), TableKind::ExFat, NoProgress()).Find(8));
     ParserLinks links = Links(damagedReader, prompter);
     links.advanced.table = IndexOf(found->tables, fatAt);
     links.advanced.heap = IndexOf(found->heaps, heap);
@@ -323,7 +323,7 @@ TEST(ExFatAdvancedHandMade, ClusterShiftsNoVolumeCanHaveAreRefused) {
     v.bytes[108] = 9;
     v.bytes[109] = 40;
     MemoryReader withBoot(v.bytes);
-    auto found = TableFinder(withBoot, v.bytes.size(), TableKind::ExFat, NoProgress()).Find(3);
+    auto found = TableFinder(VolumeView(withBoot), v.bytes.size(), TableKind::ExFat, NoProgress()).Find(3);
     EXPECT_EQ(IndexOf(found.clusterSizes, 40u), -1);
 }
 

@@ -21,7 +21,7 @@ std::map<std::string, test::Listed> Advanced(std::vector<std::uint8_t> bytes, co
     MemoryReader reader(std::move(bytes));
     RecordingPrompter prompter;
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     links.volume.fileSystem = kind;
     links.volume.sectorCount = reader.deviceSectorCount();
@@ -104,7 +104,7 @@ TEST(AdvancedFatFixtures, HandedOverClusterSizesNoFatCanHaveAreRefused) {
         MemoryReader reader(f.bytes);
         RecordingPrompter prompter;
         ParserLinks links;
-        links.reader = &reader;
+        links.view = VolumeView(reader);
         links.prompter = &prompter;
         links.volume.fileSystem = "FAT32";
         auto lists = std::make_shared<TableCandidates>();

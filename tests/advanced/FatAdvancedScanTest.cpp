@@ -36,7 +36,7 @@ struct ScanCase {
 std::unique_ptr<FileSystemParser> Parse(MemoryReader& reader, RecordingPrompter& prompter, const char* kind,
                                         RecoveryMode mode, int table, int cluster) {
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     links.volume.fileSystem = kind;
     links.volume.sectorCount = reader.deviceSectorCount();
@@ -175,7 +175,7 @@ TEST(FatAdvancedReformat, TheOldClusterSizeBringsBackTheOldTree) {
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
     MemoryReader reader(bytes);
     NullProgress progress;
-    const TableCandidates found = TableFinder(reader, bytes.size(), TableKind::Fat32, progress).Find(3);
+    const TableCandidates found = TableFinder(VolumeView(reader), bytes.size(), TableKind::Fat32, progress).Find(3);
     const auto table = std::find(found.tables.begin(), found.tables.end(), firstTable);
     const auto cluster = std::find(found.clusterSizes.begin(), found.clusterSizes.end(), sectorsPerCluster);
     ASSERT_NE(table, found.tables.end());

@@ -26,7 +26,7 @@ Listing Advanced(const std::vector<std::uint8_t>& bytes, const AdvancedChoice& p
     MemoryReader reader(bytes);
     RecordingPrompter prompter;
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     links.volume.fileSystem = "NTFS";
     links.volume.sectorCount = reader.deviceSectorCount();
@@ -58,7 +58,7 @@ TEST(NtfsAdvancedScan, ReadsTheMftWithThePickedClusterSize) {
     std::memset(bytes.data() + (bytes.size() / 512 - 1) * 512, 0, 512);  // the backup at the volume's end
     MemoryReader reader(bytes);
     const std::vector<std::uint32_t> sizes =
-        ClusterSizeList(TableKind::Ntfs, ReadBootHint(reader, bytes.size(), TableKind::Ntfs));
+        ClusterSizeList(TableKind::Ntfs, ReadBootHint(VolumeView(reader), bytes.size(), TableKind::Ntfs));
     auto index = [&](std::uint32_t n) {
         return static_cast<int>(std::find(sizes.begin(), sizes.end(), n) - sizes.begin());
     };

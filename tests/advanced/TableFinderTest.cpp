@@ -83,7 +83,7 @@ TEST_P(FinderOnImage, FindsTheTablesInDiskOrderAndTheClusterSize) {
     }
     MemoryReader reader(bytes);
     NullProgress progress;
-    TableFinder finder(reader, bytes.size(), c.kind, progress);
+    TableFinder finder(VolumeView(reader), bytes.size(), c.kind, progress);
     TableCandidates found = finder.Find(0);  // 0 counts as 3
 
     ASSERT_LE(found.tables.size(), 3u);
@@ -167,13 +167,13 @@ TEST(AdvancedFinder, IgnoresATablePastTheVolumeEndAndKeepsWhatAStopLeaves) {
     MemoryReader reader(disk);
     NullProgress progress;
     // The volume ends at 2 MiB; the third signature belongs to the next volume.
-    TableFinder finder(reader, 2u << 20, TableKind::Fat32, progress);
+    TableFinder finder(VolumeView(reader), 2u << 20, TableKind::Fat32, progress);
     EXPECT_EQ(finder.FindFatTables(5), (std::vector<std::uint64_t>{4096, 8192}));
     EXPECT_EQ(finder.FindFatTables(1), (std::vector<std::uint64_t>{4096}));
 
     JobControl control;
     control.RequestStop();
-    TableFinder stopped(reader, 2u << 20, TableKind::Fat32, progress, &control);
+    TableFinder stopped(VolumeView(reader), 2u << 20, TableKind::Fat32, progress, &control);
     TableCandidates c = stopped.Find(3);
     EXPECT_TRUE(c.stopped);
     EXPECT_FALSE(c.clusterSizes.empty());
@@ -189,13 +189,13 @@ TEST(AdvancedFinder, NtfsMftFoundWithTheBootSectorZeroedAndTheBackupGivesTheClus
     const std::uint64_t mft = boot.Le64(0x30) * cluster;
     Zero(bytes, 0, 512);
     MemoryReader reader(bytes);
-    BootHint hint = ReadBootHint(reader, bytes.size(), TableKind::Ntfs);
+    BootHint hint = ReadBootHint(VolumeView(reader), bytes.size(), TableKind::Ntfs);
     EXPECT_EQ(hint.source, BootSource::Backup);
     EXPECT_EQ(hint.sectorsPerCluster, cluster / 512);
 
     RecordingPrompter prompter;
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     links.volume.fileSystem = "NTFS";
     links.volume.sectorCount = reader.deviceSectorCount();

@@ -37,7 +37,7 @@ struct CarveRun {
 
 CarveRun Carve(Carver& engine, MemoryReader& reader, std::uint64_t bytes, JobControl* control = nullptr) {
     CarveRun run;
-    engine.CarveVolume(reader, bytes, NoProgress(), control, [&](const FoundFile& f) { run.files.push_back(f); });
+    engine.CarveVolume(VolumeView(reader, 0, bytes), NoProgress(), control, [&](const FoundFile& f) { run.files.push_back(f); });
     run.summary = engine.Summary();
     return run;
 }
@@ -157,7 +157,7 @@ TEST(Carve, StopEndsTheRunAndKeepsWhatWasFound) {
     CarveRun run = Carve(engine, reader, image.size(), &control);
     EXPECT_TRUE(run.summary.stopped);
     Carver none;
-    EXPECT_FALSE(none.CarveVolume(reader, image.size(), NoProgress(), nullptr, {})) << "nothing to look for";
+    EXPECT_FALSE(none.CarveVolume(VolumeView(reader, 0, image.size()), NoProgress(), nullptr, {})) << "nothing to look for";
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& p) {

@@ -61,6 +61,43 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"SizeWhoseSectorsOverflow", 0, std::int64_t{1} << 60, "--size-mib 1152921504606846976 runs past"}),
     [](const auto& info) { return std::string(info.param.what); });
 
+// On a disk of 4096-byte sectors --start counts in them, and so do the bounds.
+TEST(VolumeRange, StartCountsInTheSourcesOwnSectors) {
+    std::string image = test::ImagePath("gpt-4kn");
+    ASSERT_FALSE(image.empty());
+    FileReader reader;
+    ASSERT_TRUE(reader.Open(image));
+    constexpr std::int64_t kSectors = 290 * 256;  // 290 MiB of 4 KiB sectors
+    struct Case {
+        std::int64_t start;
+        std::optional<std::int64_t> sizeMiB;
+        const char* refusal;  // nullptr: accepted, and the volume found there is this
+        const char* fs;
+    };
+    for (const Case& c : {
+             Case{256, std::nullopt, nullptr, "FAT32"},
+             Case{66816, std::nullopt, nullptr, "NTFS"},
+             Case{70912, 13, nullptr, "extX"},
+             Case{70912, 14, "--size-mib 14 runs past the end of the source: the source holds 74240 sectors of 4096 bytes", nullptr},
+             Case{kSectors, std::nullopt, "--start 74240 is past the end of the source: the source holds 74240 sectors of 4096 bytes", nullptr},
+         }) {
+        SCOPED_TRACE(c.start);
+        cli::VolumeOptions o;
+        o.startSector = c.start;
+        o.sizeMiB = c.sizeMiB;
+        cli::VolumeChoice choice = cli::ChooseVolume(reader, o);
+        if (c.refusal != nullptr) {
+            EXPECT_FALSE(choice.volume.has_value());
+            EXPECT_EQ(choice.error.rfind(c.refusal, 0), 0u) << choice.error;
+            continue;
+        }
+        ASSERT_TRUE(choice.volume.has_value()) << choice.error;
+        EXPECT_EQ(choice.volume->fileSystem, c.fs);
+        EXPECT_EQ(choice.volume->sectorSize, 4096u);
+        EXPECT_EQ(choice.volume->StartByte(), std::uint64_t(c.start) * 4096);
+    }
+}
+
 // The command line refuses them as bad usage, with the message on stderr.
 TEST(VolumeRangeCli, RecoverAndListExitTwoNamingTheOption) {
     std::string image = test::ImagePath("fat16-stick");

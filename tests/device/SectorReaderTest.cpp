@@ -97,43 +97,20 @@ TEST(FileReader, ASourceThatShrinksUnderTheReaderIsCountedUnreadable) {
     ASSERT_EQ(::truncate(path.c_str(), 32 * 512), 0);
     EXPECT_EQ(reader.fileLength(), 64u * 512) << "the size it was opened with";
     std::fill(buf.begin(), buf.end(), 0xAA);
-    ASSERT_TRUE(reader.Seek(30 * 512, 0));
-    EXPECT_FALSE(reader.Read(buf.data(), buf.size()));
+    EXPECT_FALSE(reader.ReadAt(30 * 512, buf.data(), buf.size()));
     EXPECT_EQ(SectorNumber(buf.data()), 30u);
     EXPECT_EQ(SectorNumber(buf.data() + 512), 31u);
     EXPECT_TRUE(std::all_of(buf.begin() + 1024, buf.end(), [](auto b) { return b == 0; }));
     EXPECT_EQ(reader.UnreadableBytes(), 1024u);
     EXPECT_EQ(reader.FailedSectors(), 2u);
-    EXPECT_EQ(reader.Position(), 34 * 512) << "a sequential reader does not stall at the cut";
 
     std::fill(buf.begin(), buf.end(), 0xAA);
-    EXPECT_FALSE(reader.Read(buf.data(), buf.size()));
+    EXPECT_FALSE(reader.ReadAt(34 * 512, buf.data(), buf.size()));
     EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](auto b) { return b == 0; }));
     EXPECT_EQ(reader.UnreadableBytes(), 1024u + 2048);
     EXPECT_EQ(reader.FailedSectors(), 6u);
     ASSERT_TRUE(reader.ReadAt(5 * 512, buf.data(), 512));
     EXPECT_EQ(SectorNumber(buf.data()), 5u) << "what is left is still read";
-}
-
-TEST(FileReader, BaseOffsetAddressesTheVolume) {
-    test::TempDir dir;
-    std::string path = WriteImage(dir, NumberedSectors(4096));
-    FileReader reader;
-    ASSERT_TRUE(reader.Open(path));
-    reader.SetBaseOffset(2048 * 512);
-
-    std::vector<std::uint8_t> sector(512);
-    ASSERT_TRUE(reader.Seek(0, 0));
-    ASSERT_TRUE(reader.Read(sector.data(), sector.size()));
-    EXPECT_EQ(SectorNumber(sector.data()), 2048u);
-    ASSERT_TRUE(reader.Read(sector.data(), sector.size()));
-    EXPECT_EQ(SectorNumber(sector.data()), 2049u) << "Read moves the position";
-
-    ASSERT_TRUE(reader.ReadAt(10 * 512, sector.data(), sector.size()));
-    EXPECT_EQ(SectorNumber(sector.data()), 2058u);
-    EXPECT_EQ(reader.Position(), 2050 * 512) << "ReadAt leaves the position alone";
-
-    EXPECT_FALSE(reader.Seek(-2049 * 512, 0));
 }
 
 TEST(FileReader, OpenFailuresSayInvalidHandle) {
@@ -147,7 +124,7 @@ TEST(FileReader, OpenFailuresSayInvalidHandle) {
         EXPECT_FALSE(reader.LastError().empty());
         EXPECT_EQ(reader.deviceSectorCount(), 0u);
         std::vector<std::uint8_t> buf(512, 0xAA);
-        EXPECT_FALSE(reader.Read(buf.data(), buf.size()));
+        EXPECT_FALSE(reader.ReadAt(0, buf.data(), buf.size()));
     }
 }
 
@@ -175,8 +152,7 @@ TEST(SectorReader, RefusedSectorsBecomeZerosAndAreCounted) {
     reader.MarkBad(3);
     reader.MarkBad(5);
     std::vector<std::uint8_t> buf(8 * 512, 0xAA);
-    ASSERT_TRUE(reader.Seek(512, 0));
-    EXPECT_FALSE(reader.Read(buf.data(), buf.size()));
+    EXPECT_FALSE(reader.ReadAt(512, buf.data(), buf.size()));
     EXPECT_EQ(reader.FailedSectors(), 2u);
     for (std::uint32_t s = 1; s < 9; ++s) {
         const std::uint8_t* p = buf.data() + (s - 1) * 512;
@@ -185,7 +161,6 @@ TEST(SectorReader, RefusedSectorsBecomeZerosAndAreCounted) {
         else
             EXPECT_EQ(SectorNumber(p), s) << "sectors around a bad one are still read";
     }
-    EXPECT_EQ(reader.Position(), 9 * 512) << "a failed read does not stall a sequential reader";
 
     // A read inside one bad sector, not aligned to it.
     std::vector<std::uint8_t> piece(100, 0xAA);

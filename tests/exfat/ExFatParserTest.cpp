@@ -24,7 +24,7 @@ std::string Slurp(const fs::path& p) {
 
 ParserLinks LinksFor(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     links.volume.fileSystem = "FAT64";
     links.volume.sectorCount = reader.deviceSectorCount();

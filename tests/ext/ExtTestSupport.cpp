@@ -11,7 +11,7 @@ namespace tarnwell::test {
 ScannedImage ScanReader(std::unique_ptr<SectorReader> reader, ProgressSink* progress, Prompter* prompter) {
     ScannedImage s;
     ParserLinks links;
-    links.reader = reader.get();
+    links.view = VolumeView(*reader);
     links.volume.fileSystem = "extX";
     links.volume.sectorCount = reader->deviceSectorCount();
     links.progress = progress;

@@ -194,7 +194,7 @@ TEST(FatBootSector, ACorruptTableSizeOnALargeSparseImageAsksOnlyForWhatTheImageH
         if (!reader.Open(image)) _exit(3);
         SilentPrompter quiet;
         ParserLinks links;
-        links.reader = &reader;
+        links.view = VolumeView(reader);
         links.prompter = &quiet;
         links.volume.fileSystem = "FAT32";
         links.volume.sectorCount = reader.deviceSectorCount();

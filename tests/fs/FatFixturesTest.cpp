@@ -107,7 +107,7 @@ TEST_P(FatFixtures, ReadWithoutHarmAndListWhatTskLists) {
     ASSERT_TRUE(reader.Open(root + "/" + fx.image)) << fx.image;
     RecordingPrompter prompter;
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     auto parser = MakeParser("FAT", links);
     ASSERT_TRUE(parser);

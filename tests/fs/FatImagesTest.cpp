@@ -63,8 +63,8 @@ struct Volume {
     Volume(const std::string& image, std::int64_t startSector, bool formatted = false) {
         EXPECT_TRUE(reader.Open(image));
         ParserLinks links;
-        links.reader = &reader;
         links.volume.startSector = startSector;
+        links.view = ViewOf(reader, links.volume);
         links.volume.fileSystem = "FAT";  // told apart by the boot sector
         links.prompter = &prompter;
         links.driveFormatted = formatted;

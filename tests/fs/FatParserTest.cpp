@@ -40,7 +40,7 @@ struct Parsed {
            RecoveryMode mode = RecoveryMode::Standard)
         : reader(f.bytes) {
         ParserLinks links;
-        links.reader = &reader;
+        links.view = VolumeView(reader);
         links.volume.fileSystem = kind;
         links.prompter = &prompter;
         links.driveFormatted = formatted;
@@ -380,7 +380,7 @@ TEST(FatParser, StopKeepsWhatWasFound) {
     JobControl control;
     control.RequestStop();
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.control = &control;
     SilentPrompter quiet;
     links.prompter = &quiet;
@@ -399,7 +399,7 @@ TEST(FatParser, UnreadableSectorsAreCountedAndTheCopyOfTheTableStandsIn) {
     reader.MarkBad(f.FatOffset(0) / 512);  // the first sector of the first FAT
     reader.MarkBad(f.ClusterOffset(3) / 512);
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     SilentPrompter quiet;
     links.prompter = &quiet;
     Fat16Parser parser(links);
@@ -438,7 +438,7 @@ TEST(FatParser, RandomDamageNeverHurts) {
         MemoryReader reader(bytes);
         SilentPrompter quiet;
         ParserLinks links;
-        links.reader = &reader;
+        links.view = VolumeView(reader);
         links.prompter = &quiet;
         links.driveFormatted = round % 3 == 0;
         auto parser = MakeParser("FAT", links);

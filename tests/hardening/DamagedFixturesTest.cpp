@@ -81,7 +81,7 @@ int ListEverything(SectorReader& reader, const std::string& parserName, Recovery
     };
     SilentPrompter quiet;
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &quiet;
     links.volume.fileSystem = parserName;
     links.volume.sectorCount = reader.deviceSectorCount();

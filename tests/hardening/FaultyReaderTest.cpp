@@ -58,7 +58,7 @@ Outcome ListAndRecover(const std::string& image, const std::string& fs, const Fa
     if (!reader) return run;
     SilentPrompter quiet;
     ParserLinks links;
-    links.reader = reader.get();
+    links.view = VolumeView(*reader);
     links.prompter = &quiet;
     links.volume.fileSystem = fs;
     links.volume.sectorCount = reader->deviceSectorCount();

@@ -34,7 +34,7 @@ std::vector<std::uint8_t> Bytes(const std::string& path) {
 
 ParserLinks LinksFor(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.prompter = &prompter;
     links.volume.fileSystem = "HFS+";
     links.volume.sectorCount = reader.deviceSectorCount();
@@ -136,7 +136,6 @@ TEST_P(HfsImage, TheNodeScanAloneFindsEveryCatalogRecord) {
     FileReader again;
     ASSERT_TRUE(again.Open(image));
     HfsPlusParser scan(LinksFor(again, prompter));
-    scan.AttachReader();
     ASSERT_TRUE(scan.ReadVolumeHeader());
     ASSERT_TRUE(scan.ScanCatalogNodes());
     const auto& live = static_cast<HfsPlusParser&>(*parser).Entries();

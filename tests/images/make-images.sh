@@ -271,6 +271,63 @@ image_odd_size() {
     finish odd-size "$img" 2048
 }
 
+# A GPT disk with 4 KiB logical sectors (a 4Kn drive, or a USB bridge that
+# presents one): FAT32 of 260 MiB (the fewest 4 KiB clusters mtools takes for
+# FAT32; its zeros pack to nothing), NTFS, exFAT and ext4 of 8 MiB, made on a loop
+# device of 4096-byte sectors so every tool lays its volume out as on such a
+# drive. Each holds a folder with a file in it, a file at the root and one
+# deleted file. The Sleuth Kit's views are recorded in 4096-byte units (-b 4096).
+image_gpt_4kn() {
+    local name=gpt-4kn img=$work/gpt-4kn.img loop m4=$work/mnt-4kn
+    truncate -s 290M "$img"
+    loop=$(losetup -f --show -P -b 4096 "$img")
+    sgdisk -U 41111111-2222-3333-4444-555555555555 \
+        -n 1:256:+260M -t 1:0700 -c 1:"fat32" -u 1:B1AAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE \
+        -n 2:66816:+8M -t 2:0700 -c 2:"ntfs" -u 2:B2AAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE \
+        -n 3:68864:+8M -t 3:0700 -c 3:"exfat" -u 3:B3AAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE \
+        -n 4:70912:+8M -t 4:8300 -c 4:"ext4" -u 4:B4AAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE \
+        "$loop" >/dev/null
+    partx -u "$loop" 2>/dev/null || partx -a "$loop"
+    mkfs.fat --invariant -F 32 -S 4096 -s 1 -n FAT4KN -i 4A4B4C4D "${loop}p1" >/dev/null
+    mkntfs -F -Q -q -s 4096 -L NTFS4KN "${loop}p2" >/dev/null 2>&1
+    mkfs.exfat -L EXFAT4KN "${loop}p3" >/dev/null 2>&1
+    E2FSPROGS_FAKE_TIME=1700000000 mke2fs -q -F -t ext4 -b 4096 -L ext4kn \
+        -U 4a0b0c0d-1111-2222-3333-444455556666 -E hash_seed=4a0b0c0d-1111-2222-3333-444455556666 "${loop}p4"
+    # The files, made once; FAT through mtools, the others through a mount.
+    local src=$work/src-4kn n kind
+    mkdir -p "$src/docs" "$m4"
+    printf 'a note on a volume of 4 KiB sectors\n' >"$src/docs/note.txt"
+    pattern data 20000 "$src/docs/data.bin"
+    printf 'kept at the root\n' >"$src/root.txt"
+    pattern gone 9000 "$src/gone.txt"
+    stamp "2024-03-04 05:06:07" "$src/docs/note.txt"; stamp "2024-03-05 06:07:08" "$src/docs/data.bin"
+    stamp "2024-03-06 07:08:09" "$src/root.txt"; stamp "2024-03-07 08:09:10" "$src/gone.txt"
+    mcopy -s -m -i "${loop}p1" "$src/docs" "$src/root.txt" "$src/gone.txt" ::
+    mdel -i "${loop}p1" ::gone.txt
+    for n in 2:ntfs 3:exfat 4:ext4; do
+        kind=${n#*:}
+        case $kind in
+            ntfs) ntfs-3g "${loop}p2" "$m4" ;;
+            exfat) mount.exfat-fuse "${loop}p3" "$m4" >/dev/null ;;
+            ext4) mount -t ext4 "${loop}p4" "$m4" ;;
+        esac
+        cp -r --preserve=timestamps "$src/." "$m4/"
+        sync
+        rm "$m4/gone.txt"
+        umount "$m4"
+    done
+    losetup -d "$loop"
+    xz -9 -T1 -c "$img" >"$here/$name.img.xz"
+    mmls -b 4096 "$img" >"$here/$name.mmls"
+    : >"$here/$name.fls"
+    local off
+    for off in 256 66816 68864 70912; do
+        echo "# offset $off" >>"$here/$name.fls"
+        fls -b 4096 -r -p -o "$off" "$img" >>"$here/$name.fls" 2>&1 || true
+    done
+    echo "made $name ($(du -h "$here/$name.img.xz" | cut -f1) packed)"
+}
+
 # ---- NTFS: mkntfs, populated through an ntfs-3g mount of the image file ----
 
 mnt=""
@@ -1177,7 +1234,7 @@ image_testdisk_views() {
     record_testdisk gpt-mixed gpt 0+34 2048 73728
 }
 
-all=(sample_card mbr_fat gpt_fat mbr_mixed gpt_mixed odd_size exfat_4k exfat_128k carve_samples
+all=(sample_card mbr_fat gpt_fat mbr_mixed gpt_mixed odd_size gpt_4kn exfat_4k exfat_128k carve_samples
      ntfs_4k ntfs_512 ntfs_64k ntfs_many ntfs_reformatted
      fat12_floppy fat12_bigcluster fat16_stick fat32_card fat32_rootmoved fat32_formatted fat32_reclustered
      hfsplus_x512 hfsplus_x2k hfsplus_gen hfsx_gen

@@ -300,7 +300,7 @@ TEST(HandMadeRecord, CandidateSearchWantsMftSevenRecordsBeforeBoot) {
         f.Put(Record(7, 7, 0x1).StandardInformation().FileName(5, 5, "$Boot", 3));
         MemoryReader reader(f.bytes());
         ParserLinks links;
-        links.reader = &reader;
+        links.view = VolumeView(reader);
         NtfsParser parser(links);
         EXPECT_EQ(parser.FindMftCandidates(4), std::string(first) == "$MFT" ? 1u : 0u) << first;
     }

@@ -105,7 +105,7 @@ TEST(NtfsImage, MadeThroughTheFactoryAndNeverWritten) {
     FileReader reader;
     ASSERT_TRUE(reader.Open(path));
     ParserLinks links;
-    links.reader = &reader;
+    links.view = VolumeView(reader);
     links.volume.fileSystem = "ntfs";
     auto parser = MakeParser("ntfs", links);
     ASSERT_NE(parser, nullptr);
@@ -257,7 +257,7 @@ TEST(NtfsImage, StopKeepsWhatWasFound) {
     JobControl control;
     control.RequestStop();
     ParserLinks links;
-    links.reader = reader.get();
+    links.view = VolumeView(*reader);
     links.control = &control;
     NtfsParser parser(links);
     parser.Scan(RecoveryMode::Standard);
@@ -279,7 +279,7 @@ TEST(NtfsImage, MftCandidatesLeadTheAdvancedModeToTheWholeTree) {
     std::memset(bytes.data(), 0, 512);  // the advanced page is for volumes like this one
     MemoryReader damaged(bytes);
     ParserLinks links;
-    links.reader = &damaged;
+    links.view = VolumeView(damaged);
     links.volume.sizeText = std::to_string(bytes.size() >> 20) + "  MB";
     NtfsParser parser(links);
     ASSERT_EQ(parser.FindMftCandidates(8), 1u) << "$MFT only: the mirror holds no $Boot seven records on";
@@ -319,7 +319,7 @@ TEST(NtfsImage, StatusTextsAndMessages) {
         RecordingProgress progress;
         RecordingPrompter prompter;
         ParserLinks links;
-        links.reader = &image;
+        links.view = VolumeView(image);
         links.progress = &progress;
         links.prompter = &prompter;
         NtfsParser parser(links);
@@ -347,7 +347,7 @@ TEST(NtfsImage, StatusTextsAndMessages) {
     MemoryReader image(bytes);
     RecordingProgress progress;
     ParserLinks links;
-    links.reader = &image;
+    links.view = VolumeView(image);
     links.progress = &progress;
     NtfsParser parser(links);
     parser.Scan(RecoveryMode::Deep);

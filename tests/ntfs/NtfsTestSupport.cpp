@@ -14,7 +14,7 @@ std::unique_ptr<ScannedVolume> ScanReader(std::unique_ptr<SectorReader> reader, 
     auto v = std::make_unique<ScannedVolume>();
     v->reader = std::move(reader);
     ParserLinks links;
-    links.reader = v->reader.get();
+    links.view = VolumeView(*v->reader);
     links.prompter = &v->prompter;
     links.volume.fileSystem = "NTFS";
     links.volume.sizeText = std::to_string(sizeMiB) + "  MB";

@@ -343,7 +343,7 @@ TEST(SectorSearch, FindsWhatTestDiskFindsWithTheTableAndPrimaryBootSectorsGone) 
             const TableKind kind = t.fs == "NTFS" ? TableKind::Ntfs : t.fs == "FAT16" ? TableKind::Fat16 : TableKind::Fat32;
             std::vector<std::uint8_t> volume(bytes.begin() + t.start * 512, bytes.begin() + (t.start + t.sectors) * 512);
             MemoryReader inVolume(volume);
-            const BootHint hint = ReadBootHint(inVolume, volume.size(), kind);
+            const BootHint hint = ReadBootHint(VolumeView(inVolume), volume.size(), kind);
             EXPECT_EQ(hint.sectorsPerCluster * 512, t.blockSize);
         }
     }
