@@ -9,7 +9,7 @@
 
 #include "device/FileReader.h"
 #include "fs/ext/ExtParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 
 using namespace tarnwell;
 

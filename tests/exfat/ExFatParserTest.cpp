@@ -7,7 +7,7 @@
 #include "device/FileReader.h"
 #include "device/MemoryReader.h"
 #include "fs/exfat/ExFatParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "device/FileReader.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "hardening/FixtureManifest.h"
 #include "partition/BootSectors.h"
 #include "support/GzipImage.h"
@@ -154,7 +154,7 @@ std::vector<std::uint8_t> Head(const Fixture& fx, std::size_t bytes) {
 TEST_P(DamagedFixtures, EveryClaimingParserListsItInTime) {
     const Fixture& fx = GetParam();
     std::set<std::string> claims = TskClaims(fx.tskKind);
-    if (auto m = DetectSourceVolume(Head(fx, 8192))) claims.insert(BootKindName(m->kind));
+    if (auto m = DetectSourceVolume(Head(fx, 8192))) claims.insert(ShownName(m->type));
     std::vector<std::pair<std::string, RecoveryMode>> runs;
     for (const std::string& parser : claims) {
         if (!StandardCoveredElsewhere(fx.image, parser)) runs.emplace_back(parser, RecoveryMode::Standard);

@@ -14,7 +14,7 @@
 #include <optional>
 
 #include "core/ByteView.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "partition/FatBootSector.h"
 #include "support/FaultyReader.h"
 #include "support/TempDir.h"
