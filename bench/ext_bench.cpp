@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
     }
     ParserLinks links;
     links.reader = &reader;
-    links.volume.fileSystem = "extX";
+    links.volume.fileSystem = "ext";
     links.volume.sectorCount = reader.deviceSectorCount();
-    auto parser = MakeParser("extX", links);
+    auto parser = MakeParser("ext", links);
     auto t0 = std::chrono::steady_clock::now();
     if (!parser->Scan(RecoveryMode::Standard)) return 1;
     auto t1 = std::chrono::steady_clock::now();

@@ -26,7 +26,7 @@ ParserLinks LinksFor(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;
     links.reader = &reader;
     links.prompter = &prompter;
-    links.volume.fileSystem = "FAT64";
+    links.volume.fileSystem = "exFAT";
     links.volume.sectorCount = reader.deviceSectorCount();
     return links;
 }
