@@ -1,5 +1,7 @@
 #include "partition/BootSectors.h"
 
+#include <bit>
+
 #include "partition/FatBootSector.h"
 
 namespace tarnwell {
@@ -8,8 +10,6 @@ namespace {
 // Nothing we read is anywhere near this many sectors (2^48 × 512 = 128 PiB); a
 // larger count is garbage and must not overflow the byte arithmetic.
 constexpr std::uint64_t kMaxSectors = 1ULL << 48;
-
-bool PowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 FsType TypeOf(BootKind kind) {
     switch (kind) {
@@ -79,7 +79,7 @@ std::optional<BootMatch> TestHfsPlusHeader(ByteView h) {
     std::uint16_t version = h.Be16(2);
     if (version != 4 && version != 5) return std::nullopt;
     std::uint32_t blockSize = h.Be32(0x28);
-    if (blockSize < 512 || !PowerOfTwo(blockSize)) return std::nullopt;
+    if (blockSize < 512 || !std::has_single_bit(blockSize)) return std::nullopt;
     std::uint64_t bytes = std::uint64_t(blockSize) * h.Be32(0x2C);
     BootMatch m = Match(BootKind::HfsPlus, bytes);
     if (h.U8(1) == 'X') m.type = FsType::HfsX;

@@ -15,6 +15,7 @@
 
 #include "core/ByteView.h"
 #include "fs/FileSystemRegistry.h"
+#include "fs/MemorySink.h"
 #include "partition/FatBootSector.h"
 #include "support/FaultyReader.h"
 #include "support/TempDir.h"
@@ -25,16 +26,6 @@ namespace {
 
 using test::FaultPlan;
 using test::FaultyReader;
-
-class MemorySink final : public FileSink {
-public:
-    bool Write(const void* data, std::size_t size) override {
-        auto* p = static_cast<const std::uint8_t*>(data);
-        bytes.insert(bytes.end(), p, p + size);
-        return true;
-    }
-    std::vector<std::uint8_t> bytes;
-};
 
 struct File {
     RowId row = kNoRow;
