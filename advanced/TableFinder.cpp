@@ -8,17 +8,13 @@
 #include "device/AlignedBuffer.h"
 #include "partition/BootSectors.h"
 #include "partition/FatBootSector.h"
+#include "partition/FsKind.h"
 
 namespace tarnwell {
 
 namespace {
 
 bool Media(std::uint8_t b) { return b == 0xF0 || b >= 0xF8; }
-
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
 
 bool ReadSector(const VolumeView& reader, std::uint64_t at, std::uint64_t volumeSize, std::vector<std::uint8_t>& s) {
     s.assign(kSectorSize, 0);
@@ -113,14 +109,15 @@ std::vector<std::uint64_t> HeapsFromRoot(const RootAnchors& a, std::uint64_t vol
 }
 
 bool TableKindForName(const std::string& name, TableKind& kind) {
-    std::string n = Lower(name);
-    if (n == "ntfs") kind = TableKind::Ntfs;
-    else if (n == "fat32") kind = TableKind::Fat32;
-    else if (n == "fat16" || n == "fat") kind = TableKind::Fat16;
-    else if (n == "fat12") kind = TableKind::Fat12;
-    else if (n == "fat64" || n == "exfat") kind = TableKind::ExFat;
-    else return false;
-    return true;
+    switch (FsTypeOfName(name)) {
+        case FsType::Ntfs: kind = TableKind::Ntfs; return true;
+        case FsType::Fat32: kind = TableKind::Fat32; return true;
+        case FsType::Fat:
+        case FsType::Fat16: kind = TableKind::Fat16; return true;
+        case FsType::Fat12: kind = TableKind::Fat12; return true;
+        case FsType::ExFat: kind = TableKind::ExFat; return true;
+        default: return false;
+    }
 }
 
 BootHint ReadBootHint(const VolumeView& reader, std::uint64_t volumeSize, TableKind kind) {

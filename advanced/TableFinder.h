@@ -31,8 +31,8 @@ namespace tarnwell {
 
 enum class TableKind { Fat12, Fat16, Fat32, ExFat, Ntfs };
 
-// The kind for a file-system name as volumes carry it ("FAT32", "fat", "exFat",
-// "FAT64", "NTFS"); false when advanced mode has no finder for it.
+// The kind for a file-system name as volumes carry it ("FAT32", "fat", "exFAT",
+// "NTFS"); false when advanced mode has no finder for it.
 bool TableKindForName(const std::string& name, TableKind& kind);
 
 // A maximum below 1 counts as 3.

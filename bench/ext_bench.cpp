@@ -9,7 +9,7 @@
 
 #include "device/FileReader.h"
 #include "fs/ext/ExtParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 
 using namespace tarnwell;
 
@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
     }
     ParserLinks links;
     links.view = VolumeView(reader);
-    links.volume.fileSystem = "extX";
+    links.volume.fileSystem = "ext";
     links.volume.sectorCount = reader.deviceSectorCount();
-    auto parser = MakeParser("extX", links);
+    auto parser = MakeParser("ext", links);
     auto t0 = std::chrono::steady_clock::now();
     if (!parser->Scan(RecoveryMode::Standard)) return 1;
     auto t1 = std::chrono::steady_clock::now();

@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
+#include "fs/FileSystemRegistry.h"
 #include "scan/AdvancedCandidates.h"
 
 namespace tarnwell::cli {
@@ -28,6 +29,12 @@ const char* BootSourceName(BootSource s) {
     return s == BootSource::Primary ? "primary" : s == BootSource::Backup ? "backup" : "none";
 }
 
+// "exFAT table 0", "NTFS MFT 2": the row's --table index under the volume's shown name.
+std::string TableLabel(const VolumeEntry& volume, std::size_t i) {
+    const FileSystemInfo& fs = FileSystemByName(volume.fileSystem);
+    return std::string(fs.shown) + (fs.type == FsType::Ntfs ? " MFT " : " table ") + std::to_string(i);
+}
+
 int RunCandidates(const CandidatesOptions& o) {
     std::unique_ptr<SectorReader> source;
     if (auto error = OpenSource(o.source, o.mapfile, source)) {
@@ -43,7 +50,9 @@ int RunCandidates(const CandidatesOptions& o) {
     TableKind kind;
     if (!TableKindForName(volume.fileSystem, kind)) {
         std::fprintf(stderr, "the advanced mode reads NTFS, FAT12, FAT16, FAT32 and exFAT volumes, not %s\n",
-                     volume.fileSystem.c_str());
+                     FileSystemByName(volume.fileSystem).type == FsType::Unknown
+                         ? ("\"" + volume.fileSystem + "\"").c_str()
+                         : FileSystemByName(volume.fileSystem).shown);
         return kExitUsage;
     }
     TerminalProgress progress;
@@ -56,13 +65,13 @@ int RunCandidates(const CandidatesOptions& o) {
     const bool exfat = kind == TableKind::ExFat;
     if (o.json) {
         nlohmann::json j;
-        j["fs"] = volume.fileSystem;
+        j["fs"] = KindNameOf(volume.fileSystem);
         j["boot"] = BootSourceName(found.boot.source);
         j["stopped"] = found.stopped;
         j["tables"] = nlohmann::json::array();
         for (std::size_t i = 0; i < found.tables.size(); ++i)
             j["tables"].push_back({{"index", i},
-                                   {"name", TableEntryText(kind, i)},
+                                   {"name", TableLabel(volume, i)},
                                    {"position", found.tables[i]}});
         j["cluster_sizes"] = found.clusterSizes;
         j["cluster_size_unit"] = exfat ? "shift" : "sectors";
@@ -70,19 +79,19 @@ int RunCandidates(const CandidatesOptions& o) {
             j["heaps"] = nlohmann::json::array();
             for (std::size_t i = 0; i < found.heaps.size(); ++i)
                 j["heaps"].push_back({{"index", i},
-                                      {"name", HeapEntryText(i)},
+                                      {"name", "heap " + std::to_string(i)},
                                       {"position", found.heaps[i]}});
         }
         std::printf("%s\n", j.dump().c_str());
     } else {
         std::printf("%-22s %s\n", "TABLE", "POSITION");
         for (std::size_t i = 0; i < found.tables.size(); ++i)
-            std::printf("%-22s %llu\n", TableEntryText(kind, i).c_str(),
+            std::printf("%-22s %llu\n", TableLabel(volume, i).c_str(),
                         static_cast<unsigned long long>(found.tables[i]));
         if (exfat) {
             std::printf("%-22s %s\n", "HEAP", "POSITION");
             for (std::size_t i = 0; i < found.heaps.size(); ++i)
-                std::printf("%-22s %llu\n", HeapEntryText(i).c_str(),
+                std::printf("%-22s %llu\n", ("heap " + std::to_string(i)).c_str(),
                             static_cast<unsigned long long>(found.heaps[i]));
         }
         std::printf("%s", exfat ? "CLUSTER_SHIFT" : "SECTORS_PER_CLUSTER");

@@ -6,6 +6,7 @@
 
 #include "cli/Commands.h"
 #include "core/DisplayText.h"
+#include "fs/FileSystemRegistry.h"
 #include "scan/DriveList.h"
 
 namespace tarnwell::cli {
@@ -33,8 +34,8 @@ int RunDrives(const DrivesOptions& o) {
         }
         for (const auto& v : volumes) {
             nlohmann::json j = {{"group", "volume"},          {"mount_point", v.entry.rootPath},
-                                {"device", v.entry.location}, {"fs", v.entry.fileSystem},
-                                {"size", v.entry.sizeText},   {"sectors", v.entry.sectorCount},
+                                {"device", v.entry.location}, {"fs", KindNameOf(v.entry.fileSystem)},
+                                {"size", v.entry.SizeBytes()},   {"sectors", v.entry.sectorCount},
                                 {"readable", v.readable}};
             std::printf("%s\n", j.dump().c_str());
         }
@@ -45,7 +46,7 @@ int RunDrives(const DrivesOptions& o) {
             std::string text = d.itemText;
             if (!d.backingFile.empty()) text += " (" + d.backingFile + ")";
             std::printf("  %-3d %-14s %-12s %s%s%s\n", d.number, d.devicePath.c_str(),
-                        FormatSizeText(d.sizeBytes).c_str(), text.c_str(), d.removable ? "  [removable]" : "",
+                        BinarySizeText(d.sizeBytes).c_str(), text.c_str(), d.removable ? "  [removable]" : "",
                         d.readable ? "" : "  [no access]");
             unreadable |= !d.readable;
         }
@@ -53,7 +54,7 @@ int RunDrives(const DrivesOptions& o) {
         if (volumes.empty()) std::printf("  (none)\n");
         for (const auto& v : volumes)
             std::printf("  %-24s %-16s %-8s %s\n", v.entry.rootPath.c_str(), v.entry.location.c_str(),
-                        v.entry.fileSystem.c_str(), v.entry.sizeText.c_str());
+                        v.entry.fileSystem.c_str(), BinarySizeText(v.entry.SizeBytes()).c_str());
     }
     if (unreadable)
         std::fprintf(stderr,

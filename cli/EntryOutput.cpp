@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "core/DisplayText.h"
 #include "core/TextEncoding.h"
 
 namespace tarnwell::cli {
@@ -61,7 +62,7 @@ std::string VisibleText(const std::string& text, TextKind kind) {
 }
 
 std::string EntryTextLine(const EntryInfo& e, const std::string& path) {
-    std::string size = e.folder ? "" : std::to_string(e.size);
+    std::string size = e.folder ? "" : BinarySizeText(e.size);
     std::string marks;
     if (e.deleted) marks += "  (deleted)";
     if (e.orphan) marks += "  (orphan)";

@@ -15,7 +15,8 @@ namespace tarnwell::cli {
 enum class TextKind { Name, Status, Message };
 std::string VisibleText(const std::string& text, TextKind kind = TextKind::Name);
 
-// "-*        15444  2024-06-01 11:01:00  DCIM/IMG_0001.JPG  (deleted)", the path as VisibleText.
+// "-*    15.08 KiB  2024-06-01 11:01:00  DCIM/IMG_0001.JPG  (deleted)", the path as VisibleText
+// and the size in binary units (the exact bytes are in the JSON line).
 std::string EntryTextLine(const EntryInfo& e, const std::string& path);
 // {"path": ..., "type": ..., "deleted": ..., "orphan": ..., "size": ..., times, "attributes", "id"}
 std::string EntryJsonLine(const EntryInfo& e, const std::string& path);

@@ -28,7 +28,7 @@ int RunList(const ListOptions& o) {
     std::uint64_t files = 0, folders = 0, deleted = 0;
     if (!o.json && !o.bodyfile)
         std::printf("%s volume at sector %lld, %s\n", s.volume.fileSystem.c_str(),
-                    static_cast<long long>(s.volume.startSector), s.volume.sizeText.c_str());
+                    static_cast<long long>(s.volume.startSector), BinarySizeText(s.volume.SizeBytes()).c_str());
     // A large tree on a slow terminal takes its time too: a stop ends the listing.
     InterruptGuard guard(s.control);
     bool cut = false;

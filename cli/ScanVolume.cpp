@@ -7,7 +7,7 @@
 
 #include "cli/Commands.h"
 #include "core/Limits.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 
 namespace tarnwell::cli {
 

@@ -7,7 +7,7 @@
 
 #include "core/ByteView.h"
 #include "core/DisplayText.h"
-#include "partition/FsKind.h"
+#include "fs/FileSystemRegistry.h"
 #include "partition/PartitionScanner.h"
 
 namespace tarnwell::cli {
@@ -20,8 +20,11 @@ void AddVolumeOptions(CLI::App* command, VolumeOptions& o) {
     command->add_option("--size-mib", o.sizeMiB, "Volume size in MiB (with --start)")
         ->needs(start)
         ->check(CLI::PositiveNumber);
-    command->add_option("--fs", o.fsKind, "File system: auto|ntfs|fat12|fat16|fat32|exfat|ext|hfsplus")
-        ->check(CLI::IsMember({"auto", "ntfs", "fat12", "fat16", "fat32", "exfat", "ext", "hfsplus"}));
+    std::vector<std::string> kinds = FileSystemOptions();
+    kinds.insert(kinds.begin(), "auto");
+    std::string help = "File system:";
+    for (const std::string& k : kinds) help += (k == "auto" ? " " : "|") + k;
+    command->add_option("--fs", o.fsKind, help)->check(CLI::IsMember(kinds));
     command->add_flag("--gpt", o.gpt, "Read the GPT even without a protective MBR");
     volume->excludes(start);
 }
@@ -52,16 +55,22 @@ std::optional<std::string> OpenSource(const std::string& source, const std::stri
     return std::nullopt;
 }
 
-std::string FsKindForOption(const std::string& v) {
-    if (v == "ntfs") return "NTFS";
-    if (v == "fat12") return "FAT12";
-    if (v == "fat16") return "FAT16";
-    if (v == "fat32") return "FAT32";
-    if (v == "exfat") return "FAT64";
-    if (v == "ext") return "extX";
-    if (v == "hfsplus") return "HFS+";
-    return {};
+std::string FileSystemForOption(const std::string& v) {
+    const FileSystemInfo& fs = FileSystemByName(v);
+    return fs.option && fs.kind == v ? fs.shown : std::string();
 }
+
+namespace {
+// --fs picks the parser; a volume that parser reads keeps its own, finer name
+// (ext4 under --fs ext, HFSX under --fs hfsplus).
+std::string ForcedName(const std::string& option, const std::string& found) {
+    const FileSystemInfo& forced = FileSystemByName(option);
+    const FileSystemInfo& own = FileSystemByName(found);
+    if (forced.type == FsType::Ext || forced.type == FsType::HfsPlus)
+        if (own.parser == forced.parser) return own.shown;
+    return FileSystemForOption(option);
+}
+}  // namespace
 
 namespace {
 // The file system whose boot sector or header starts at sector; empty when none.
@@ -70,7 +79,7 @@ std::string DetectAt(SectorReader& reader, std::int64_t sector, std::uint32_t un
     auto m = DetectVolumeAt(reader, std::uint64_t(sector), unit);
     if (!m) return {};
     sectors = m->ExtentIn(unit);
-    return BootKindName(m->kind);
+    return ShownName(m->type);
 }
 
 // The rows of `tarnwell volumes SOURCE` (the table scan), quietly.
@@ -128,8 +137,8 @@ VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& o) {
             return choice;
         }
         VolumeEntry v = rows[o.volumeIndex - 1];
-        if (o.fsKind != "auto") v.fileSystem = FsKindForOption(o.fsKind);
-        if (FsKind::Same(v.fileSystem, FsKind::kUnknown)) {
+        if (o.fsKind != "auto") v.fileSystem = ForcedName(o.fsKind, v.fileSystem);
+        if (FileSystemByName(v.fileSystem).type == FsType::Unknown) {
             choice.error = "can not parse unknown volume";
             return choice;
         }
@@ -145,7 +154,12 @@ VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& o) {
     v.foundBy = o.startSector ? FoundBy::Manual : FoundBy::WholeSource;
     std::string kind;
     if (o.fsKind != "auto") {
-        kind = FsKindForOption(o.fsKind);
+        // Only a family with finer names is worth a look at the volume's start.
+        FsType forced = FileSystemByName(o.fsKind).type;
+        std::uint64_t ignored = 0;
+        std::string found;
+        if (forced == FsType::Ext || forced == FsType::HfsPlus) found = DetectAt(reader, v.startSector, ignored);
+        kind = ForcedName(o.fsKind, found);
     } else if (o.startSector) {
         kind = DetectAt(reader, v.startSector, v.sectorSize, detected);
         if (kind.empty()) {

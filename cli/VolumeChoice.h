@@ -22,7 +22,7 @@ struct VolumeOptions {
     int volumeIndex = 0;                 // 0: not given (rows count from 1)
     std::optional<std::int64_t> startSector;
     std::optional<std::int64_t> sizeMiB;
-    std::string fsKind = "auto";         // auto | ntfs | fat12 | fat16 | fat32 | exfat | ext | hfsplus
+    std::string fsKind = "auto";         // auto or a KIND name of FileSystemOptions()
     bool gpt = false;                    // force the GPT walk when listing rows for --volume
 };
 
@@ -49,7 +49,7 @@ VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& options);
 // ChooseVolume checks it; commands that read --start themselves call it.
 std::optional<std::string> CheckVolumeRange(SectorReader& reader, const VolumeOptions& options);
 
-// The FsKind name for a --fs value ("fat32" -> "FAT32", "exfat" -> "FAT64"); empty when unknown.
-std::string FsKindForOption(const std::string& value);
+// The shown name for a --fs KIND name ("fat32" -> "FAT32", "exfat" -> "exFAT"); empty when unknown.
+std::string FileSystemForOption(const std::string& value);
 
 }  // namespace tarnwell::cli

@@ -10,6 +10,8 @@
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 #include "cli/VolumeChoice.h"
+#include "core/DisplayText.h"
+#include "fs/FileSystemRegistry.h"
 #include "partition/PartitionScanner.h"
 
 namespace tarnwell::cli {
@@ -38,15 +40,15 @@ void PrintRow(const VolumeEntry& v, int index, bool json) {
     if (json) {
         nlohmann::json j = {{"index", index},
                             {"name", v.partitionName},
-                            {"fs", v.fileSystem},
+                            {"fs", KindNameOf(v.fileSystem)},
                             {"start_sector", v.startSector},
                             {"sectors", v.sectorCount},
-                            {"sector_size", 512},
-                            {"size", v.sizeText},
+                            {"sector_size", v.sectorSize},
+                            {"size", v.SizeBytes()},
                             {"found_by", FoundByName(v.foundBy)}};
         std::printf("%s\n", j.dump().c_str());
     } else {
-        std::printf("%-8d %-12s %-14s %lld\n", index, v.fileSystem.c_str(), v.sizeText.c_str(),
+        std::printf("%-8d %-12s %-14s %lld\n", index, v.fileSystem.c_str(), BinarySizeText(v.SizeBytes()).c_str(),
                     static_cast<long long>(v.startSector));
     }
     std::fflush(stdout);

@@ -18,6 +18,24 @@ std::string FormatSizeText(std::uint64_t bytes) {
     return text;
 }
 
+std::string BinarySizeText(std::uint64_t bytes) {
+    static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    char text[64];
+    if (bytes < 1024) {
+        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+        return text;
+    }
+    int unit = 0;
+    double shown = static_cast<double>(bytes) / 1024;
+    // 1023.999 KiB would print as "1024.00 KiB": such a value moves up a unit.
+    while (shown >= 1024 - 0.005 && unit + 1 < 6) {
+        shown /= 1024;
+        ++unit;
+    }
+    std::snprintf(text, sizeof text, "%.2f %s", shown, kUnits[unit]);
+    return text;
+}
+
 std::string FormatDateTimeText(int year, int month, int day, int hour, int minute) {
     const bool pm = hour >= 12;
     int shown = hour % 12;

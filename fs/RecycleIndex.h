@@ -6,10 +6,12 @@
 //              24, path at 28
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "core/ByteView.h"
+#include "fs/FileSystemParser.h"
 
 namespace tarnwell {
 
@@ -22,7 +24,13 @@ std::optional<std::string> ParseRecycleIndex(ByteView bytes);
 // The last component of a Windows path ("C:\Users\x\notes.txt" -> "notes.txt").
 std::string WindowsFileName(const std::string& path);
 
-// The data file's name for an index name: every "$I" becomes "$R".
-std::string RecycleDataName(const std::string& indexName);
+// The recycle-bin name pass every parser with a Windows recycle bin runs after
+// its scan: in "$RECYCLE.BIN" (or "$RECYCLEBIN") below the root and in each of
+// its per-user folders, every "$I..." index file that records a path gives its
+// "$R..." data file that path's last component. Names compare without regard
+// to ASCII case, as Windows compares them, and without the blanks a FAT 8.3
+// name is padded with. rename(row, name) gives a row its new name.
+using RenameRow = std::function<void(RowId row, const std::string& name)>;
+void RenameRecycledFiles(FileSystemParser& parser, const RenameRow& rename);
 
 }  // namespace tarnwell

@@ -11,7 +11,7 @@
 
 #include "advanced/TableFinder.h"
 #include "device/MemoryReader.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 
 namespace {
 

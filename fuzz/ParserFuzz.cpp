@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "device/MemoryReader.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 
 namespace {
 

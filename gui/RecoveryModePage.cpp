@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QRegularExpressionValidator>
 
+#include "fs/FileSystemRegistry.h"
 #include "gui/AdvancedInputPage.h"
 #include "gui/ScanResultsPage.h"
 #include "gui/WizardApp.h"
@@ -53,11 +54,13 @@ RecoveryModePage::RecoveryModePage(WizardApp& app, PageKind parentKind)
     ModeClicked(RecoveryMode::Standard);
     if (parentPageKind == PageKind::VolumeInformation || parentPageKind == PageKind::VolumeList)
         volume_ = Session().selectedVolume;
-    kindPrefix_ = QString::fromStdString(volume_.fileSystem).trimmed().left(3);
-    auto is = [this](const char* prefix) { return kindPrefix_.compare(prefix, Qt::CaseInsensitive) == 0; };
-    if (is("fat") || is("exF")) deep_->hide();
-    else if (is("ext")) deep_->hide(), advanced_->hide();
-    else if (is("HFS")) advanced_->hide();
+    const ParserKind parser =
+        FileSystemByName(QString::fromStdString(volume_.fileSystem).trimmed().toStdString()).parser;
+    // The FAT and exFAT parsers read a formatted volume's leftovers.
+    fatFamily_ = parser == ParserKind::Fat16 || parser == ParserKind::Fat32 || parser == ParserKind::ExFat;
+    if (fatFamily_) deep_->hide();
+    else if (parser == ParserKind::Ext) deep_->hide(), advanced_->hide();
+    else if (parser == ParserKind::HfsPlus) advanced_->hide();
 
     connect(standard_, &QRadioButton::clicked, this, [this] { ModeClicked(RecoveryMode::Standard); });
     connect(advanced_, &QRadioButton::clicked, this, [this] { ModeClicked(RecoveryMode::Advanced); });
@@ -76,7 +79,7 @@ void RecoveryModePage::ModeClicked(RecoveryMode mode) {
     mode_ = mode;
     ShowAdvancedControls(mode == RecoveryMode::Advanced);
     if (mode == RecoveryMode::Advanced)
-        formatted_->setVisible(kindPrefix_.compare("fat", Qt::CaseInsensitive) == 0);
+        formatted_->setVisible(fatFamily_);
     Session().recoveryMode = mode;
 }
 

@@ -34,7 +34,7 @@ private:
     QLabel* maxHint_;
     QCheckBox* formatted_;
     VolumeEntry volume_;
-    QString kindPrefix_;
+    bool fatFamily_ = false;
     RecoveryMode mode_ = RecoveryMode::Standard;
 };
 

@@ -5,9 +5,9 @@
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 
-#include <map>
 #include <set>
 
+#include "fs/FileSystemRegistry.h"
 #include "gui/Artwork.h"
 #include "gui/PartitionScanPage.h"
 #include "gui/RawRecoveryPage.h"
@@ -86,7 +86,7 @@ VolumeListPage::VolumeListPage(WizardApp& app)
     grid->addWidget(new QLabel("Treat file system as:"), 2, 0);
     treatAs_ = new QComboBox;
     treatAs_->setObjectName("treatAs");
-    treatAs_->addItems({"EXTX", "FAT16", "FAT32", "FAT64", "HFS+", "NTFS", "RAW"});  // sorted
+    treatAs_->addItems({"exFAT", "ext", "FAT16", "FAT32", "HFS+", "NTFS", "RAW"});  // sorted
     treatAs_->setCurrentIndex(-1);
     grid->addWidget(treatAs_, 2, 1);
     grid->setColumnStretch(1, 1);
@@ -255,10 +255,12 @@ void VolumeListPage::SelectionChanged() {
 }
 
 void VolumeListPage::RowClicked(QTreeWidgetItem* item) {
-    const QString fs = item->text(FileSystemColumn);
-    if (fs.isEmpty()) return;
+    // The choice whose parser reads the row's file system (FAT16 for FAT12, HFS+ for HFSX).
+    const ParserKind parser = FileSystemByName(item->text(FileSystemColumn).trimmed().toStdString()).parser;
+    if (parser == ParserKind::None) return;
     for (int i = 0; i < treatAs_->count(); ++i)
-        if (treatAs_->itemText(i).startsWith(fs, Qt::CaseInsensitive)) return treatAs_->setCurrentIndex(i);
+        if (FileSystemByName(treatAs_->itemText(i).toStdString()).parser == parser)
+            return treatAs_->setCurrentIndex(i);
 }
 
 void VolumeListPage::AddCustomVolume() {
@@ -287,7 +289,7 @@ void VolumeListPage::FilterEntries() {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const VolumeEntry& e = entries_[i];
         QString fs = Text(e.fileSystem).trimmed();
-        if (fs.isEmpty() || fs.compare("unknown", Qt::CaseInsensitive) == 0) continue;
+        if (fs.isEmpty() || fs.compare(ShownName(FsType::Unknown), Qt::CaseInsensitive) == 0) continue;
         if (!starts.insert(e.startSector).second) continue;
         AddRow(i, -1);
     }
@@ -314,12 +316,10 @@ void VolumeListPage::OnNext() {
         entry.startSector = start;
         entry.sizeText = std::to_string(end > start ? (end - start + 1) / 2048 : 0);
         entry.sectorCount = end > start ? static_cast<std::uint64_t>(end - start + 1) : 0;
-        static const std::map<QString, std::string> names = {{"NTFS", "ntfs"},   {"FAT16", "fat16"},
-                                                              {"FAT32", "fat32"}, {"FAT64", "fat64"},
-                                                              {"EXTX", "extX"},   {"HFS+", "HFS+"}};
         const QString chosen = treatAs_->currentText();
+        const FileSystemInfo& fs = FileSystemByName(chosen.toStdString());
         if (chosen == "RAW") raw = true;
-        else if (auto it = names.find(chosen); it != names.end()) entry.fileSystem = it->second;
+        else if (fs.type != FsType::Unknown) entry.fileSystem = fs.kind;
     }
     scanner_.reset();
     if (raw) {
@@ -328,7 +328,7 @@ void VolumeListPage::OnNext() {
         app_.Open(this, new RawRecoveryPage(app_));
         return;
     }
-    if (QString::fromStdString(entry.fileSystem).compare("unknown", Qt::CaseInsensitive) == 0) {
+    if (QString::fromStdString(entry.fileSystem).compare(ShownName(FsType::Unknown), Qt::CaseInsensitive) == 0) {
         Prompt().Inform("can not parse unknown volume");
         return;
     }

@@ -1,5 +1,7 @@
 #include "partition/BootSectors.h"
 
+#include <bit>
+
 #include "partition/FatBootSector.h"
 
 namespace tarnwell {
@@ -9,25 +11,34 @@ namespace {
 // larger count is garbage and must not overflow the byte arithmetic.
 constexpr std::uint64_t kMaxSectors = 1ULL << 48;
 
-bool PowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+FsType TypeOf(BootKind kind) {
+    switch (kind) {
+        case BootKind::Ntfs: return FsType::Ntfs;
+        case BootKind::Fat12: return FsType::Fat12;
+        case BootKind::Fat16: return FsType::Fat16;
+        case BootKind::Fat32: return FsType::Fat32;
+        case BootKind::ExFat: return FsType::ExFat;
+        case BootKind::HfsPlus: return FsType::HfsPlus;
+        case BootKind::Ext: return FsType::Ext;
+    }
+    return FsType::Unknown;
+}
 
 BootMatch Match(BootKind kind, std::uint64_t bytes, std::uint64_t extra = 0, std::uint32_t sectorBytes = 512) {
-    return {kind, bytes, bytes / 512 + extra, sectorBytes};
+    return {kind, TypeOf(kind), bytes, bytes / 512 + extra, sectorBytes};
+}
+
+BootMatch Absurd(BootKind kind, std::uint32_t sectorBytes = 512) { return {kind, TypeOf(kind), 0, 0, sectorBytes}; }
+
+// ext3 is ext2 with a journal; anything past what ext3 knew makes it ext4:
+// an incompatible feature other than filetype, recover and meta_bg (0x02,
+// 0x04, 0x10), or a read-only one other than sparse_super, large_file and
+// btree_dir (0x01, 0x02, 0x04). Compatible features at 0x5C (0x04: journal).
+FsType ExtGeneration(ByteView sb) {
+    if ((sb.Le32(0x60) & ~0x16u) != 0 || (sb.Le32(0x64) & ~0x07u) != 0) return FsType::Ext4;
+    return (sb.Le32(0x5C) & 0x04) ? FsType::Ext3 : FsType::Ext2;
 }
 }  // namespace
-
-const char* BootKindName(BootKind kind) {
-    switch (kind) {
-        case BootKind::Ntfs: return "NTFS";
-        case BootKind::Fat12: return "FAT12";
-        case BootKind::Fat16: return "FAT16";
-        case BootKind::Fat32: return "FAT32";
-        case BootKind::ExFat: return "FAT64";
-        case BootKind::HfsPlus: return "HFS+";
-        case BootKind::Ext: return "extX";
-    }
-    return "Unknown";
-}
 
 // NTFS boot sector: 0x00 jump EB 52, 0x03 OEM "NTFS    ", 0x0B bytes per sector
 // (16-bit, 512 to 4096), 0x28 total sectors (64-bit, the backup boot sector excluded).
@@ -37,7 +48,7 @@ std::optional<BootMatch> TestNtfsBootSector(ByteView s, bool requireOemName) {
     if (bps < 512 || bps > 4096 || !PowerOfTwo(bps)) return std::nullopt;
     if (requireOemName && !s.Matches(3, "NTFS")) return std::nullopt;
     std::int64_t total = s.LeS64(0x28);
-    if (total <= 0 || std::uint64_t(total) >= kMaxSectors / (bps / 512)) return BootMatch{BootKind::Ntfs, 0, 0, bps};
+    if (total <= 0 || std::uint64_t(total) >= kMaxSectors / (bps / 512)) return Absurd(BootKind::Ntfs, bps);
     return Match(BootKind::Ntfs, std::uint64_t(total) * bps, bps / 512, bps);
 }
 
@@ -50,7 +61,7 @@ std::optional<BootMatch> TestExFatBootSector(ByteView s) {
     std::int64_t length = s.LeS64(0x48);
     std::uint8_t shift = s.U8(0x6C);
     if (shift < 9 || shift > 12) shift = 9;  // keep the 512-byte reading of a damaged field
-    if (length <= 0 || std::uint64_t(length) >= kMaxSectors) return BootMatch{BootKind::ExFat, 0, 0, 1u << shift};
+    if (length <= 0 || std::uint64_t(length) >= kMaxSectors) return Absurd(BootKind::ExFat, 1u << shift);
     return Match(BootKind::ExFat, (std::uint64_t(length) << (shift - 9)) * 512, 0, 1u << shift);
 }
 
@@ -59,7 +70,7 @@ std::optional<BootMatch> TestFatBootSector(ByteView s) {
     if (!p) return std::nullopt;
     BootKind kind = p->kind == FatKind::Fat12 ? BootKind::Fat12 : p->kind == FatKind::Fat16 ? BootKind::Fat16
                                                                                             : BootKind::Fat32;
-    if (p->totalSectors >= kMaxSectors) return BootMatch{kind, 0, 0, p->bytesPerSector};
+    if (p->totalSectors >= kMaxSectors) return Absurd(kind, p->bytesPerSector);
     return Match(kind, p->VolumeBytes(), 0, p->bytesPerSector);
 }
 
@@ -70,9 +81,11 @@ std::optional<BootMatch> TestHfsPlusHeader(ByteView h) {
     std::uint16_t version = h.Be16(2);
     if (version != 4 && version != 5) return std::nullopt;
     std::uint32_t blockSize = h.Be32(0x28);
-    if (blockSize < 512 || !PowerOfTwo(blockSize)) return std::nullopt;
+    if (blockSize < 512 || !std::has_single_bit(blockSize)) return std::nullopt;
     std::uint64_t bytes = std::uint64_t(blockSize) * h.Be32(0x2C);
-    return Match(BootKind::HfsPlus, bytes);
+    BootMatch m = Match(BootKind::HfsPlus, bytes);
+    if (h.U8(1) == 'X') m.type = FsType::HfsX;
+    return m;
 }
 
 // ext2/3/4 superblock: 0x00 inodes, 0x04 blocks (low 32 bits), 0x18 log2(block
@@ -91,8 +104,9 @@ std::optional<BootMatch> TestExtSuperblock(ByteView sb) {
     if (sb.Le32(0x60) & 0x80) blocks |= std::uint64_t(sb.Le32(0x150)) << 32;
     std::uint64_t blockSize = 1024ULL << logBlock;
     if (blocks == 0) return std::nullopt;
-    if (blocks >= kMaxSectors / (blockSize / 512)) return BootMatch{BootKind::Ext, 0, 0};
-    return Match(BootKind::Ext, blocks * blockSize);
+    BootMatch m = blocks >= kMaxSectors / (blockSize / 512) ? Absurd(BootKind::Ext) : Match(BootKind::Ext, blocks * blockSize);
+    m.type = ExtGeneration(sb);
+    return m;
 }
 
 std::optional<BootMatch> DetectVolume(ByteView start, bool requireNtfsOemName) {

@@ -8,16 +8,16 @@
 #include <optional>
 
 #include "core/ByteView.h"
+#include "partition/FsKind.h"
 
 namespace tarnwell {
 
 enum class BootKind { Ntfs, Fat12, Fat16, Fat32, ExFat, HfsPlus, Ext };
 
-// The FsKind name of a kind ("NTFS", "FAT16", "FAT64", "HFS+", "extX", ...).
-const char* BootKindName(BootKind kind);
-
 struct BootMatch {
     BootKind kind;
+    // The file system by its features as well (ext2, ext3 or ext4; HFS+ or HFSX).
+    FsType type = FsType::Unknown;
     // Size of the file system in bytes as its own structures give it (0 when absurd).
     std::uint64_t volumeBytes = 0;
     // 512-byte sectors the volume occupies from its first sector: for NTFS one more

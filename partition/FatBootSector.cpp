@@ -1,12 +1,9 @@
 #include "partition/FatBootSector.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace tarnwell {
-
-namespace {
-bool PowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
-}  // namespace
 
 const char* FatKindName(FatKind kind) {
     switch (kind) {
@@ -40,8 +37,8 @@ std::optional<FatBootParameters> ParseFatBootSector(ByteView s) {
     p.totalSectors = total16 != 0 ? total16 : s.Le32(0x20);
     p.sectorsPerFat = fat16Size != 0 ? fat16Size : s.Le32(0x24);
 
-    if (p.bytesPerSector < 512 || p.bytesPerSector > 4096 || !PowerOfTwo(p.bytesPerSector)) return std::nullopt;
-    if (!PowerOfTwo(p.sectorsPerCluster)) return std::nullopt;
+    if (p.bytesPerSector < 512 || p.bytesPerSector > 4096 || !std::has_single_bit(p.bytesPerSector)) return std::nullopt;
+    if (!std::has_single_bit(p.sectorsPerCluster)) return std::nullopt;
     if (p.reservedSectors < 1 || (p.fatCount != 1 && p.fatCount != 2)) return std::nullopt;
     if (p.totalSectors == 0 || p.sectorsPerFat == 0) return std::nullopt;
     if (p.media != 0xF0 && p.media < 0xF8) return std::nullopt;

@@ -1,21 +1,39 @@
 #pragma once
-// The file-system names the partition scans put into VolumeEntry::fileSystem.
-// Every consumer compares them without regard to case.
+// The file systems the engine tells apart, with their two names: the KIND name
+// of `--fs` and of JSON ("exfat", "ext4") and the name a user reads ("exFAT",
+// "ext4", "HFSX"). The partition scan names what it finds with them, so they
+// live here; fs/FileSystemRegistry adds detection and the parsers.
 
 #include <string_view>
 
-namespace tarnwell::FsKind {
+namespace tarnwell {
 
-inline constexpr const char* kNtfs = "NTFS";
-inline constexpr const char* kFat12 = "FAT12";
-inline constexpr const char* kFat16 = "FAT16";
-inline constexpr const char* kFat32 = "FAT32";
-inline constexpr const char* kExFat = "FAT64";
-inline constexpr const char* kExt = "extX";
-inline constexpr const char* kHfsPlus = "HFS+";
-inline constexpr const char* kUnknown = "Unknown";
+enum class FsType {
+    Unknown,
+    Ntfs,
+    Fat,  // a FAT volume whose boot sector has not been read yet (a mounted vfat)
+    Fat12,
+    Fat16,
+    Fat32,
+    ExFat,
+    Ext,  // ext2, ext3 or ext4, not yet told apart (a Linux partition entry, `--fs ext`)
+    Ext2,
+    Ext3,
+    Ext4,
+    HfsPlus,
+    HfsX,
+};
 
-// Whether two names stand for the same file system ("fat32" and "FAT32").
-bool Same(std::string_view a, std::string_view b);
+// VolumeEntry::fileSystem holds the shown name; every comparison goes
+// through FsTypeOfName, never a string compare.
+const char* ShownName(FsType type);  // "exFAT", "ext4", "HFS+", "HFSX", "Unknown"
+const char* KindName(FsType type);   // "exfat", "ext4", "hfsplus", "unknown"
 
-}  // namespace tarnwell::FsKind
+// The type a shown or KIND name stands for, without regard to ASCII case;
+// Unknown for any other text ("RAW", a partition's label, "").
+FsType FsTypeOfName(std::string_view name);
+
+// Whether a and b are the same file system by their names ("fat32", "FAT32").
+bool SameFileSystem(std::string_view a, std::string_view b);
+
+}  // namespace tarnwell

@@ -20,7 +20,7 @@ std::optional<VolumeEntry> ImageAsVolume(const std::string& path) {
     if (!match) return std::nullopt;
 
     VolumeEntry entry;
-    entry.fileSystem = BootKindName(match->kind);
+    entry.fileSystem = ShownName(match->type);
     entry.rootPath = path;
     entry.location = path;
     entry.sizeText = MiBSizeText(reader.fileLength());

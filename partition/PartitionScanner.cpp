@@ -39,20 +39,20 @@ bool IsExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type
 
 // {name, status in the MBR, status in the chain} for an MBR partition type.
 struct TypeRow {
-    const char* name;
+    FsType type;
     const char* mbrStatus;
     const char* chainStatus;
 };
 
 TypeRow TypeTable(std::uint8_t type) {
     switch (type) {
-        case 0x01: return {FsKind::kFat12, "", ""};
-        case 0x04: case 0x06: case 0x0E: return {FsKind::kFat16, "found FAT 16...", "found FAT 16..."};
-        case 0x07: return {FsKind::kNtfs, "found NTFS %d...", "found NTFS..."};
-        case 0x0B: case 0x0C: return {FsKind::kFat32, "found FAT 32...", "found FAT 32..."};
-        case 0x42: return {FsKind::kNtfs, "NTFS...", nullptr};
-        case 0x83: return {FsKind::kExt, "found ext2...", "found extx..."};
-        default: return {FsKind::kUnknown, "found UNKNOWN...", "found UNKNOWN..."};
+        case 0x01: return {FsType::Fat12, "", ""};
+        case 0x04: case 0x06: case 0x0E: return {FsType::Fat16, "found FAT 16...", "found FAT 16..."};
+        case 0x07: return {FsType::Ntfs, "found NTFS %d...", "found NTFS..."};
+        case 0x0B: case 0x0C: return {FsType::Fat32, "found FAT 32...", "found FAT 32..."};
+        case 0x42: return {FsType::Ntfs, "NTFS...", nullptr};
+        case 0x83: return {FsType::Ext, "found ext2...", "found extx..."};
+        default: return {FsType::Unknown, "found UNKNOWN...", "found UNKNOWN..."};
     }
 }
 
@@ -186,7 +186,7 @@ int PartitionScanner::ScanPartitionTables(SectorReader& reader) {
     std::optional<BootMatch> whole = DetectSourceVolume(head);
     if (whole) {
         VolumeEntry v;
-        v.fileSystem = BootKindName(whole->kind);
+        v.fileSystem = ShownName(whole->type);
         v.startSector = 0;
         v.sectorSize = unit_;
         v.sectorCount = whole->extentSectors ? whole->ExtentIn(unit_) : deviceSectors;
@@ -276,7 +276,7 @@ bool PartitionScanner::WalkGpt(SectorReader& reader, std::uint64_t headerSector,
             if (m->kind == BootKind::Ntfs) ++ntfsCount_;
             std::string status = StatusFor(m->kind, ntfsCount_);
             if (m->volumeBytes >= (1u << 20)) {
-                v.fileSystem = BootKindName(m->kind);
+                v.fileSystem = ShownName(m->type);
                 v.sizeText = MiBText(m->volumeBytes, m->kind == BootKind::Ntfs ? "   " : "  ");
                 Add(v, status);
             } else {
@@ -285,7 +285,7 @@ bool PartitionScanner::WalkGpt(SectorReader& reader, std::uint64_t headerSector,
         } else {
             m = TestHfsPlusHeader(ByteView(start).Sub(kHfsHeaderOffset, 512));
             if (!m) m = TestExtSuperblock(ByteView(start).Sub(kExtSuperblockOffset, 1024));
-            v.fileSystem = m ? BootKindName(m->kind) : name;
+            v.fileSystem = m ? ShownName(m->type) : name;
             v.sizeText = Printf("%lld", static_cast<long long>((v.sectorCount * unit_) >> 20));
             Add(v, m ? StatusFor(m->kind, ntfsCount_) : std::string());
         }
@@ -307,17 +307,16 @@ void PartitionScanner::AddTableEntry(SectorReader& reader, std::uint8_t type, st
     v.sizeText = MiBText(count * unit_, "   ");
     v.foundBy = inChain ? FoundBy::Ebr : FoundBy::Mbr;
     v.partitionName = "partition " + std::to_string(slot);
-    v.fileSystem = row.name;
-    if (inChain && type == 0x42) v.fileSystem = FsKind::kUnknown;
+    v.fileSystem = ShownName(inChain && type == 0x42 ? FsType::Unknown : row.type);
 
     // The boot sector names the volume when it is one we know: partition types
     // are often wrong (mkfs.fat on a Linux-type partition, FAT32 on a FAT16 type).
-    // A Linux partition whose start holds nothing we know stays "extX".
+    // A Linux partition whose start holds nothing we know stays "ext".
     std::optional<BootMatch> m;
     if (first > 0 && first < kMaxSector) m = DetectVolumeAt(reader, first, unit_);
     std::string status;
     if (m) {
-        v.fileSystem = BootKindName(m->kind);
+        v.fileSystem = ShownName(m->type);
         if (m->kind == BootKind::Ntfs) ++ntfsCount_;
         status = StatusFor(m->kind, ntfsCount_);
         if (m->kind == BootKind::ExFat) status = "found FAT64...";
@@ -531,7 +530,7 @@ int PartitionScanner::ScanForVolumes(SectorReader& reader) {
                 }
                 if (mib >= 1 && !(m.kind == BootKind::HfsPlus && mib > 20971519)) {
                     VolumeEntry v;
-                    v.fileSystem = BootKindName(m.kind);
+                    v.fileSystem = ShownName(m.type);
                     // In the drive's own sectors where the volume starts on one.
                     const bool whole4096 = searchUnit == 4096 && hit->volumeStart % 8 == 0;
                     v.sectorSize = whole4096 ? 4096 : 512;

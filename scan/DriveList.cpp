@@ -14,6 +14,7 @@
 #include "core/ByteView.h"
 #include "core/DisplayText.h"
 #include "partition/FatBootSector.h"
+#include "partition/FsKind.h"
 
 namespace tarnwell {
 
@@ -138,10 +139,10 @@ std::vector<PhysicalDrive> ListPhysicalDrives(const DriveListRoots& roots) {
 }
 
 std::string MountedFileSystemName(const std::string& type, const std::string& deviceFile) {
-    if (type == "exfat") return "exFAT";
-    if (type == "ntfs" || type == "ntfs3" || type == "ntfs-3g") return "NTFS";
-    if (type == "ext2" || type == "ext3" || type == "ext4") return "extX";
-    if (type == "hfsplus") return "HFS+";
+    // The kernel's names of these are our KIND names.
+    if (type == "exfat" || type == "ext2" || type == "ext3" || type == "ext4" || type == "hfsplus")
+        return ShownName(FsTypeOfName(type));
+    if (type == "ntfs" || type == "ntfs3" || type == "ntfs-3g") return ShownName(FsType::Ntfs);
     if (type != "vfat" && type != "msdos" && type != "fuseblk") return type;
 
     std::vector<std::uint8_t> sector(512);
@@ -151,10 +152,10 @@ std::string MountedFileSystemName(const std::string& type, const std::string& de
     if (read) {
         ByteView view(sector);
         if (auto fat = ParseFatBootSector(view)) return FatKindName(fat->kind);
-        if (view.Matches(3, "NTFS    ")) return "NTFS";
-        if (view.Matches(3, "EXFAT   ")) return "exFAT";
+        if (view.Matches(3, "NTFS    ")) return ShownName(FsType::Ntfs);
+        if (view.Matches(3, "EXFAT   ")) return ShownName(FsType::ExFat);
     }
-    return type == "fuseblk" ? type : "FAT";  // unreadable: the family is all we know
+    return type == "fuseblk" ? type : ShownName(FsType::Fat);  // unreadable: the family is all we know
 }
 
 std::vector<MountedVolume> ListMountedVolumes(const DriveListRoots& roots) {

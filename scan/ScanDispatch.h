@@ -3,20 +3,19 @@
 
 #include <string>
 
+#include "fs/FileSystemRegistry.h"
 #include "scan/ScanSession.h"
 
 namespace tarnwell {
 
-enum class ParserKind { None, Ntfs, Fat32, Fat16, Ext, ExFat, HfsPlus };
-
 struct DispatchRow {
     ParserKind kind = ParserKind::None;
     bool startsWorker = false;  // the mode has a worker for this kind
-    // The name MakeParser knows the kind by.
+    // The name MakeParser is given: the volume's KIND name.
     const char* parserName = "";
 };
 
-// By the volume's file-system name, compared without regard to ASCII case.
+// By the volume's file-system name, as the registry reads it.
 DispatchRow Dispatch(const std::string& fileSystemName, RecoveryMode mode);
 
 const char* ParserKindName(ParserKind kind);  // "NTFS", "FAT32", ... for messages

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 
 namespace tarnwell {
 

@@ -58,13 +58,13 @@ img=tests/images
 seed fuzz-parser-fat12 $img/fat12-*.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
 seed fuzz-parser-fat16 $img/fat16-*.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
 seed fuzz-parser-fat32 $img/fat32-*.img.xz $img/sample-card.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
-seed fuzz-parser-fat64 $img/exfat-4k.img.xz $img/exfat-128k.img.xz $fixtures/exfatprogs/*
+seed fuzz-parser-exfat $img/exfat-4k.img.xz $img/exfat-128k.img.xz $fixtures/exfatprogs/*
 seed fuzz-parser-ntfs $img/ntfs-*.img.xz $fixtures/ntfs-rs/*
-seed fuzz-parser-extx $img/ext*.img.xz $fixtures/e2fsprogs/*
-seed fuzz-parser-hfs $img/hfs*.img.xz $fixtures/util-linux/*
+seed fuzz-parser-ext $img/ext*.img.xz $fixtures/e2fsprogs/*
+seed fuzz-parser-hfsplus $img/hfs*.img.xz $fixtures/util-linux/*
 seed fuzz-advanced-fat16 $img/fat16-stick.img.xz $fixtures/dosfstools/* $fixtures/rust-fatfs/*
 seed fuzz-advanced-fat32 $img/fat32-card.img.xz $img/sample-card.img.xz $fixtures/dosfstools/*
-seed fuzz-advanced-fat64 $img/exfat-4k.img.xz $img/exfat-128k.img.xz $fixtures/exfatprogs/*
+seed fuzz-advanced-exfat $img/exfat-4k.img.xz $img/exfat-128k.img.xz $fixtures/exfatprogs/*
 seed fuzz-advanced-ntfs $img/ntfs-*.img.xz $fixtures/ntfs-rs/*
 seed fuzz-partition $img/mbr-*.img.xz $img/gpt-*.img.xz $img/odd-size.img.xz $fixtures/util-linux/*
 seed fuzz-signature-file carve/FileSetting.txt

@@ -34,27 +34,6 @@ std::string ClockText(std::uint32_t timestamp) {
     return c ? FormatDateTimeText(c->year, c->month, c->day, c->hour, c->minute) : std::string();
 }
 
-bool SameNameNoCase(std::string a, const std::string& b) {
-    while (!a.empty() && a.back() == ' ') a.pop_back();
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
-
-class MemorySink final : public FileSink {
-public:
-    explicit MemorySink(std::size_t limit) : limit_(limit) {}
-    bool Write(const void* data, std::size_t size) override {
-        auto p = static_cast<const std::uint8_t*>(data);
-        bytes.insert(bytes.end(), p, p + std::min(size, limit_ - std::min(limit_, bytes.size())));
-        return true;
-    }
-    std::vector<std::uint8_t> bytes;
-
-private:
-    std::size_t limit_;
-};
 }  // namespace
 
 ExFatParser::ExFatParser(ParserLinks links) : FileSystemParser(std::move(links)) {}
@@ -311,28 +290,8 @@ ExtractStatus ExFatParser::ExtractData(RowId row, FileSink& sink) {
     return complete && links_.view.FailedSectors() == failedBefore ? ExtractStatus::Ok : ExtractStatus::Partial;
 }
 
-void ExFatParser::RenameRecycled(std::uint32_t folder) {
-    std::vector<std::pair<std::string, std::string>> names;  // data file name -> former name
-    for (RowId r = FirstChild(folder); r != kNoRow; r = NextSibling(r)) {
-        const ExFatEntry& e = entries_[r];
-        if (e.Folder() || e.name.rfind("$I", 0) != 0 || e.dataLength > 65536) continue;
-        MemorySink sink(65536);
-        ExtractData(r, sink);
-        if (auto path = ParseRecycleIndex(sink.bytes)) names.emplace_back(RecycleDataName(e.name), WindowsFileName(*path));
-    }
-    for (const auto& [dataName, former] : names)
-        for (RowId r = FirstChild(folder); r != kNoRow; r = NextSibling(r))
-            if (SameNameNoCase(entries_[r].name, dataName)) entries_[r].name = former;
-}
-
 void ExFatParser::RecoverRecycleBinNames() {
-    for (RowId top = FirstChild(0); top != kNoRow; top = NextSibling(top)) {
-        const ExFatEntry& e = entries_[top];
-        if (!e.Folder() || (e.name != "$RECYCLE.BIN" && e.name != "$RECYCLEBIN")) continue;
-        RenameRecycled(static_cast<std::uint32_t>(top));
-        for (RowId user = FirstChild(top); user != kNoRow; user = NextSibling(user))
-            if (entries_[user].Folder()) RenameRecycled(static_cast<std::uint32_t>(user));
-    }
+    RenameRecycledFiles(*this, [this](RowId row, const std::string& name) { entries_[row].name = name; });
 }
 
 }  // namespace tarnwell

@@ -68,7 +68,6 @@ private:
     std::uint64_t ClusterOffset(std::uint64_t cluster) const { return heapOffset_ + (cluster - 2) * clusterSize_; }
     bool ReadRuns(const std::vector<Run>& runs, std::uint64_t maxBytes, std::vector<std::uint8_t>& out);
     void WalkDirectory(std::uint32_t row, const std::vector<std::uint8_t>& bytes, std::vector<std::uint32_t>& pending);
-    void RenameRecycled(std::uint32_t folder);
     bool ScanAdvanced();
     std::uint64_t VolumeBytes() const;
     // Reads a folder found by the scan whole and builds (or claims) the sets

@@ -1,6 +1,7 @@
 #include "fs/ext/ExtSuperblock.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace tarnwell::ext {
 
@@ -15,7 +16,6 @@ bool IsPowerOf(std::uint64_t n, std::uint64_t base) {
     return n == 1;
 }
 
-bool PowerOfTwo(std::uint64_t n) { return n != 0 && (n & (n - 1)) == 0; }
 }  // namespace
 
 std::optional<Superblock> DecodeSuperblock(ByteView b) {
@@ -41,7 +41,7 @@ std::optional<Superblock> DecodeSuperblock(ByteView b) {
     if (sb.Is64Bit()) {
         sb.blocksCount |= static_cast<std::uint64_t>(b.Le32(336)) << 32;
         std::uint32_t ds = b.Le16(254);
-        sb.descSize = ds == 0 ? 32 : (ds >= 64 && ds <= 1024 && PowerOfTwo(ds) ? ds : 64);
+        sb.descSize = ds == 0 ? 32 : (ds >= 64 && ds <= 1024 && std::has_single_bit(ds) ? ds : 64);
     }
     sb.firstMetaBg = b.Le32(260);
     sb.backupGroups[0] = b.Le32(588);
@@ -50,7 +50,7 @@ std::optional<Superblock> DecodeSuperblock(ByteView b) {
     const std::uint64_t bitsPerBlock = 8ULL * sb.blockSize;
     if (sb.blocksPerGroup == 0 || sb.blocksPerGroup > bitsPerBlock) return std::nullopt;
     if (sb.inodesPerGroup == 0 || sb.inodesPerGroup > bitsPerBlock) return std::nullopt;
-    if (sb.inodeSize < 128 || sb.inodeSize > sb.blockSize || !PowerOfTwo(sb.inodeSize)) return std::nullopt;
+    if (sb.inodeSize < 128 || sb.inodeSize > sb.blockSize || !std::has_single_bit(sb.inodeSize)) return std::nullopt;
     if (sb.inodesCount == 0 || sb.blocksCount <= sb.firstDataBlock || sb.firstDataBlock > 1) return std::nullopt;
     if (sb.firstInode < 3 || sb.firstInode > sb.inodesCount) sb.firstInode = 11;
 

@@ -171,13 +171,7 @@ bool FatParser::ScanAdvanced() {
     FindEntries();
     Status("Maintaining TreeStructure for Tree Control");
     LinkTree();
-    for (RowId r = FirstChild(Root()); r != kNoRow; r = NextSibling(r)) {
-        const FatEntry& e = entries_[r];
-        std::string name = e.name;
-        for (char& ch : name)
-            if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-        if (e.IsFolder() && (name == "$RECYCLE.BIN" || name == "$RECYCLEBIN")) RecoverRecycleNames(r);
-    }
+    NameRecycledFiles();
     links_.progress->SetRange(0, 100);
     links_.progress->SetPosition(100);
     return true;

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
 
 #include "fs/fat/FatParser.h"
 #include "fs/RecycleIndex.h"
@@ -17,42 +16,6 @@ namespace tarnwell {
 
 namespace {
 constexpr std::size_t kReadChunk = 4u << 20;
-
-class MemorySink final : public FileSink {
-public:
-    explicit MemorySink(std::size_t limit) : limit_(limit) {}
-    bool Write(const void* data, std::size_t size) override {
-        if (bytes.size() + size > limit_) return false;
-        auto p = static_cast<const std::uint8_t*>(data);
-        bytes.insert(bytes.end(), p, p + size);
-        return true;
-    }
-    std::vector<std::uint8_t> bytes;
-
-private:
-    std::size_t limit_;
-};
-
-std::string Trim(std::string s) {
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    std::size_t b = 0;
-    while (b < s.size() && s[b] == ' ') ++b;
-    return s.substr(b);
-}
-
-bool SameNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (std::tolower(x) != std::tolower(y)) return false;
-    }
-    return true;
-}
-
-bool StartsNoCase(const std::string& s, const char* prefix) {
-    std::string p = prefix;
-    return s.size() >= p.size() && SameNoCase(s.substr(0, p.size()), p);
-}
 }  // namespace
 
 std::vector<ClusterRun> FatParser::SalvageRuns(std::uint32_t start, std::uint64_t clusters) const {
@@ -114,33 +77,8 @@ ExtractStatus FatParser::ExtractData(RowId row, FileSink& sink) {
     return partial ? ExtractStatus::Partial : ExtractStatus::Ok;
 }
 
-void FatParser::RecoverRecycleNames(RowId folder) {
-    if (folder >= entries_.size()) return;
-    std::map<std::string, std::string> names;  // "$I..." row name -> recorded file name
-    for (RowId r = FirstChild(folder); r != kNoRow; r = NextSibling(r)) {
-        const FatEntry& e = entries_[r];
-        if (e.IsFolder()) {
-            // The per-user folders of the recycle bin ("S-1-5-21-...").
-            if (folder != Root() && entries_[folder].parentIndex == Root()) RecoverRecycleNames(r);
-            continue;
-        }
-        std::string name = Trim(e.name);
-        if (!StartsNoCase(name, "$I") || e.fileSize < 28 || e.fileSize > kMaxRecycleIndexBytes) continue;
-        MemorySink sink(kMaxRecycleIndexBytes);
-        ExtractStatus status = ExtractData(r, sink);
-        if (status == ExtractStatus::Failed || status == ExtractStatus::WriteFailed) continue;
-        auto path = ParseRecycleIndex(sink.bytes);
-        if (!path) continue;
-        std::string leaf = WindowsFileName(*path);
-        if (!leaf.empty()) names[name] = leaf;
-    }
-    for (const auto& [key, leaf] : names) {
-        std::string data = "$R" + key.substr(2);
-        for (RowId r = FirstChild(folder); r != kNoRow; r = NextSibling(r)) {
-            FatEntry& e = entries_[r];
-            if (SameNoCase(Trim(e.name), data)) e.name = leaf;
-        }
-    }
+void FatParser::NameRecycledFiles() {
+    RenameRecycledFiles(*this, [this](RowId row, const std::string& name) { entries_[row].name = name; });
 }
 
 }  // namespace tarnwell

@@ -35,11 +35,6 @@ std::string AttributeText(std::uint8_t a) {
     return t;
 }
 
-std::string Upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 }  // namespace
 
 FatParser::FatParser(ParserLinks links, const char* kindText)
@@ -95,13 +90,7 @@ bool FatParser::Scan(RecoveryMode mode) {
     LinkTree();
     Status("Creating Tree Structure....");
     Status("Tree Structure Created.");
-    // The recycle-bin name pass of the completion steps, for every
-    // FAT kind: a FAT16 stick used on Windows has a recycle bin too.
-    for (RowId r = FirstChild(Root()); r != kNoRow; r = NextSibling(r)) {
-        const FatEntry& e = entries_[r];
-        std::string name = Upper(e.name);
-        if (e.IsFolder() && (name == "$RECYCLE.BIN" || name == "$RECYCLEBIN")) RecoverRecycleNames(r);
-    }
+    NameRecycledFiles();
     links_.progress->SetRange(0, 100);
     links_.progress->SetPosition(100);
     return true;

@@ -48,9 +48,9 @@ public:
     bool ReadFat();
     void FindEntries();
     std::uint32_t LinkTree();
-    // Names the "$R" rows of a recycle-bin folder (and of its per-user
-    // subfolders) after the paths their "$I" rows record.
-    void RecoverRecycleNames(RowId folder);
+    // The recycle-bin name pass, run at the end of each scan worker: a FAT16
+    // stick used on Windows has a recycle bin too.
+    void NameRecycledFiles();
 
     const std::vector<FatEntry>& Entries() const { return entries_; }
     const FatBootParameters& Boot() const { return boot_; }

@@ -1,15 +1,14 @@
 #include "fs/hfsplus/HfsBTree.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace tarnwell {
 
 namespace {
 constexpr std::size_t kWindowBytes = 1 << 20;
 
-bool PowerOfTwoNodeSize(std::uint32_t size) {
-    return size >= 512 && size <= 32768 && (size & (size - 1)) == 0;
-}
+bool UsableNodeSize(std::uint32_t size) { return size >= 512 && size <= 32768 && std::has_single_bit(size); }
 }  // namespace
 
 NodeInfo DecodeNode(ByteView b, std::uint64_t number) {
@@ -51,7 +50,7 @@ std::optional<BTreeHeader> DecodeHeaderNode(ByteView b) {
     h.nodeSize = b.Be16(r + 18);
     h.totalNodes = b.Be32(r + 22);
     h.compareType = b.U8(r + 37);
-    if (!PowerOfTwoNodeSize(h.nodeSize)) return std::nullopt;
+    if (!UsableNodeSize(h.nodeSize)) return std::nullopt;
     return h;
 }
 

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <map>
 #include <set>
 
 #include "core/TextEncoding.h"
@@ -24,20 +23,6 @@ constexpr std::size_t kMaxAttributeList = 4u << 20;
 constexpr std::size_t kMaxCompressionBlock = 16u << 20;
 constexpr std::uint16_t kMaxCompressionUnit = 16;
 
-class MemorySink final : public FileSink {
-public:
-    explicit MemorySink(std::size_t cap) : cap_(cap) {}
-    bool Write(const void* data, std::size_t size) override {
-        auto p = static_cast<const std::uint8_t*>(data);
-        std::size_t take = std::min(size, cap_ - bytes.size());
-        bytes.insert(bytes.end(), p, p + take);
-        return true;
-    }
-    std::vector<std::uint8_t> bytes;
-
-private:
-    std::size_t cap_;
-};
 }  // namespace
 
 struct NtfsParser::DataStream {
@@ -327,40 +312,13 @@ ExtractStatus NtfsParser::ExtractData(RowId row, FileSink& sink) {
     }
 }
 
-namespace {
-// The name an "$I" index file records for its "$R" data file; empty when none.
-std::string FormerName(ByteView index) {
-    auto path = ParseRecycleIndex(index);
-    return path ? WindowsFileName(*path) : std::string();
-}
-}  // namespace
-
 void NtfsParser::ReadRecycleBinNames() {
-    if (rootIndex == kNoRow) return;
-    for (RowId bin = FirstChild(rootIndex); bin != kNoRow; bin = NextSibling(bin)) {
-        std::string_view binName = Name(bin);
-        if (entries[bin].kind != 'D' || (binName != "$RECYCLE.BIN" && binName != "$RECYCLEBIN")) continue;
-        for (RowId user = FirstChild(bin); user != kNoRow; user = NextSibling(user)) {
-            if (entries[user].kind != 'D') continue;
-            std::map<std::string, std::string> formerNames;
-            for (RowId f = FirstChild(user); f != kNoRow; f = NextSibling(f)) {
-                std::string name(Name(f));
-                if (entries[f].kind == 'D' || name.rfind("$I", 0) != 0) continue;
-                MemorySink sink(64u << 10);
-                SilentPrompter quiet;
-                Prompter* saved = links_.prompter;
-                links_.prompter = &quiet;
-                ExtractData(f, sink);
-                links_.prompter = saved;
-                std::string former = FormerName(sink.bytes);
-                if (!former.empty()) formerNames["$R" + name.substr(2)] = former;
-            }
-            for (RowId f = FirstChild(user); f != kNoRow; f = NextSibling(f)) {
-                auto it = formerNames.find(std::string(Name(f)));
-                if (it != formerNames.end()) SetName(f, it->second);
-            }
-        }
-    }
+    // A damaged index file is no news for the user: its row keeps its name.
+    SilentPrompter quiet;
+    Prompter* saved = links_.prompter;
+    links_.prompter = &quiet;
+    RenameRecycledFiles(*this, [this](RowId row, const std::string& name) { SetName(row, name); });
+    links_.prompter = saved;
 }
 
 }  // namespace tarnwell

@@ -1,5 +1,7 @@
 #include "fs/ntfs/NtfsRecord.h"
 
+#include <bit>
+
 #include "core/TextEncoding.h"
 
 namespace tarnwell::ntfsfmt {
@@ -7,23 +9,21 @@ namespace tarnwell::ntfsfmt {
 namespace {
 constexpr std::size_t kFixupStride = 512;
 
-bool PowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
 // Rank of a $FILE_NAME namespace: lower is preferred. DOS 8.3 names come last.
 int NameRank(std::uint8_t nameSpace) { return nameSpace == 2 ? 1 : 0; }
 }  // namespace
 
-bool UsableRecordSize(std::uint64_t size) { return PowerOfTwo(size) && size >= 256 && size <= 65536; }
+bool UsableRecordSize(std::uint64_t size) { return std::has_single_bit(size) && size >= 256 && size <= 65536; }
 
 std::optional<BootSector> DecodeBootSector(ByteView b) {
     if (!b.Has(0, 512) || !b.Matches(3, "NTFS")) return std::nullopt;
     BootSector boot;
     boot.bytesPerSector = b.Le16(11);
-    if (!PowerOfTwo(boot.bytesPerSector) || boot.bytesPerSector < 256 || boot.bytesPerSector > 4096)
+    if (!std::has_single_bit(boot.bytesPerSector) || boot.bytesPerSector < 256 || boot.bytesPerSector > 4096)
         return std::nullopt;
     std::uint8_t spc = b.U8(13);
     std::uint64_t sectorsPerCluster = spc <= 0x80 ? spc : (1ULL << (256 - spc));
-    if (!PowerOfTwo(sectorsPerCluster)) return std::nullopt;
+    if (!std::has_single_bit(sectorsPerCluster)) return std::nullopt;
     boot.clusterSize = sectorsPerCluster * boot.bytesPerSector;
     if (boot.clusterSize > (2ULL << 20)) return std::nullopt;
     boot.totalSectors = b.Le64(40);

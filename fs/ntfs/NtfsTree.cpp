@@ -2,6 +2,7 @@
 // large reads, one row per record, and linking the rows into the tree.
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <ctime>
 #include <exception>
@@ -24,7 +25,6 @@ std::string Printf(const char* format, unsigned long long value) {
     return text;
 }
 
-bool PowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 }  // namespace
 
 NtfsParser::NtfsParser(ParserLinks links) : FileSystemParser(std::move(links)) {}
@@ -141,7 +141,7 @@ bool NtfsParser::SearchMftRecord() {
             }
             if (lcn == 0) return true;
             std::uint64_t ownSize = ByteView(copy).Le32(28);
-            if (offset % lcn == 0 && PowerOfTwo(offset / lcn) && offset / lcn >= 512 && offset / lcn <= (2u << 20)) {
+            if (offset % lcn == 0 && std::has_single_bit(offset / lcn) && offset / lcn >= 512 && offset / lcn <= (2u << 20)) {
                 std::uint64_t saved = clusterSize;
                 std::uint32_t savedRecord = recordSize;
                 clusterSize = offset / lcn;

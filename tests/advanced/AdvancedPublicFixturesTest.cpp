@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "device/FileReader.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "support/GzipImage.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"

@@ -38,8 +38,9 @@ TEST(AdvancedCandidatesCommand, ListsTablesWithTheirPositionsWhenBothBootSectors
     ASSERT_EQ(r.exitCode, 0) << r.err;
     auto j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["boot"], "none");
+    EXPECT_EQ(j["fs"], "fat32");
     ASSERT_EQ(j["tables"].size(), 2u);
-    EXPECT_EQ(j["tables"][0]["name"], "FAT32_ENTRY:0");
+    EXPECT_EQ(j["tables"][0]["name"], "FAT32 table 0");
     EXPECT_EQ(j["tables"][0]["position"], 32 * 512);
     EXPECT_EQ(j["tables"][1]["position"], (32 + 524) * 512);
     EXPECT_EQ(j["cluster_sizes"][0], 2);
@@ -53,8 +54,13 @@ TEST(AdvancedCandidatesCommand, TheirIndicesLeadListToAnExFatWithoutBootSectors)
     auto c = test::RunCli({"candidates", copy.string(), "--start", "0", "--fs", "exfat", "--json"});
     ASSERT_EQ(c.exitCode, 0) << c.err;
     auto j = nlohmann::json::parse(c.out);
+    EXPECT_EQ(j["fs"], "exfat");
     ASSERT_FALSE(j["heaps"].empty());
+    EXPECT_EQ(j["heaps"][0]["name"], "heap 0");
     EXPECT_EQ(j["heaps"][0]["position"], 2u << 20) << "placed by the root's bitmap and up-case entries";
+    auto text = test::RunCli({"candidates", copy.string(), "--start", "0", "--fs", "exfat"});
+    EXPECT_EQ(text.out.find("FAT64"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("exFAT table 0"), std::string::npos) << text.out;
     int shift = -1;
     for (std::size_t i = 0; i < j["cluster_sizes"].size(); ++i)
         if (j["cluster_sizes"][i] == 8) shift = static_cast<int>(i);  // 128 KiB
@@ -71,6 +77,7 @@ TEST(AdvancedCandidatesCommand, RefusesAKindWithoutAFinder) {
     auto r = test::RunCli({"candidates", test::ImagePath("ext4")});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("advanced mode"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("not ext4"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "device/MemoryReader.h"
 #include "fs/exfat/ExFatParser.h"
 #include "fs/fat/FatParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "support/ImageListing.h"
 #include "support/TestImages.h"
 

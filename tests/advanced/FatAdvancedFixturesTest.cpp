@@ -9,7 +9,7 @@
 #include "advanced/TableFinder.h"
 #include "device/MemoryReader.h"
 #include "fs/fat/FatParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "support/FatFixture.h"
 #include "support/ImageListing.h"
 

@@ -11,7 +11,7 @@
 #include "advanced/TableFinder.h"
 #include "device/MemoryReader.h"
 #include "fs/fat/FatParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "partition/FatBootSector.h"
 #include "support/ImageListing.h"
 #include "support/Md5.h"

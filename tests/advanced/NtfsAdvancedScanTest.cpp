@@ -10,7 +10,7 @@
 #include "advanced/TableFinder.h"
 #include "core/ByteView.h"
 #include "device/MemoryReader.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "support/ImageListing.h"
 #include "support/TestImages.h"
 

@@ -52,8 +52,8 @@ TEST_F(DrivesCommand, JsonListsBothGroups) {
     EXPECT_EQ(lines[0]["readable"], false);
     EXPECT_EQ(lines[1]["group"], "volume");
     EXPECT_EQ(lines[1]["mount_point"], "/media/card");
-    EXPECT_EQ(lines[1]["fs"], "exFAT");
-    EXPECT_EQ(lines[1]["size"], "100  MB");
+    EXPECT_EQ(lines[1]["fs"], "exfat");
+    EXPECT_EQ(lines[1]["size"], 204800ULL * 512);
     EXPECT_NE(r.err.find("disk group"), std::string::npos) << "says how to get access";
 }
 
@@ -64,6 +64,8 @@ TEST_F(DrivesCommand, TextShowsGroupHeadings) {
     EXPECT_NE(r.out.find("VOLUMES:"), std::string::npos);
     EXPECT_NE(r.out.find("SanDisk Cruzer"), std::string::npos);
     EXPECT_NE(r.out.find("/media/card"), std::string::npos);
+    EXPECT_NE(r.out.find("7.45 GiB"), std::string::npos) << r.out;  // 15633408 sectors
+    EXPECT_NE(r.out.find("exFAT    100.00 MiB"), std::string::npos) << r.out;
 }
 
 TEST(Cli, BadUsageExitsWithTwo) {

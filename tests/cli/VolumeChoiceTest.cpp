@@ -77,7 +77,7 @@ TEST(VolumeRange, StartCountsInTheSourcesOwnSectors) {
     for (const Case& c : {
              Case{256, std::nullopt, nullptr, "FAT32"},
              Case{66816, std::nullopt, nullptr, "NTFS"},
-             Case{70912, 13, nullptr, "extX"},
+             Case{70912, 13, nullptr, "ext4"},
              Case{70912, 14, "--size-mib 14 runs past the end of the source: the source holds 74240 sectors of 4096 bytes", nullptr},
              Case{kSectors, std::nullopt, "--start 74240 is past the end of the source: the source holds 74240 sectors of 4096 bytes", nullptr},
          }) {

@@ -60,18 +60,21 @@ TEST(VolumesCommand, TableScanTextAndJson) {
     row >> index >> fs >> mib >> unit >> start;
     EXPECT_EQ(index, "3");
     EXPECT_EQ(fs, "NTFS");
-    EXPECT_EQ(mib + unit, "8MB");
+    EXPECT_EQ(mib + " " + unit, "8.00 MiB");
     EXPECT_EQ(start, "94208");
+    EXPECT_EQ(lines[4].substr(0, 16), "4        ext4   ");
+    EXPECT_EQ(lines[5].substr(0, 16), "5        exFAT  ");
     EXPECT_NE(text.err.find("found FAT 16..."), std::string::npos);  // status texts on stderr
 
     auto json = test::RunCli({"volumes", img, "--json"});
     EXPECT_EQ(json.exitCode, 0);
     auto rows = JsonLines(json.out);
     ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[1], nlohmann::json::parse(R"({"index": 2, "name": "partition 5", "fs": "FAT32",
-        "start_sector": 22528, "sectors": 69632, "sector_size": 512, "size": "34   MB", "found_by": "ebr"})"));
+    EXPECT_EQ(rows[1], nlohmann::json::parse(R"({"index": 2, "name": "partition 5", "fs": "fat32",
+        "start_sector": 22528, "sectors": 69632, "sector_size": 512, "size": 35651584, "found_by": "ebr"})"));
+    EXPECT_EQ(rows[3]["fs"], "ext4");
     EXPECT_EQ(rows[4]["found_by"], "mbr");
-    EXPECT_EQ(rows[4]["fs"], "FAT64");
+    EXPECT_EQ(rows[4]["fs"], "exfat");
 }
 
 TEST(VolumesCommand, AdvancedScanOfAZeroedDisk) {
@@ -92,9 +95,9 @@ TEST(VolumesCommand, AdvancedScanOfAZeroedDisk) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     auto rows = JsonLines(r.out);
     ASSERT_EQ(rows.size(), 3u) << r.out;
-    EXPECT_EQ(rows[0]["fs"], "FAT32");
+    EXPECT_EQ(rows[0]["fs"], "fat32");
     EXPECT_EQ(rows[1]["start_sector"], 73728);
-    EXPECT_EQ(rows[2]["fs"], "extX");
+    EXPECT_EQ(rows[2]["fs"], "ext4");
     EXPECT_EQ(rows[2]["found_by"], "scan");
     EXPECT_NE(r.err.find("Scanning partition....."), std::string::npos);
 
@@ -184,13 +187,13 @@ TEST(VolumeChoice, ByRowStartOrWholeSource) {
     o.volumeIndex = 9;
     c = Choose(mbr, o);
     EXPECT_FALSE(c.volume);
-    EXPECT_NE(c.error.find("5  FAT64"), std::string::npos) << c.error;
+    EXPECT_NE(c.error.find("5  exFAT"), std::string::npos) << c.error;
 
     cli::VolumeOptions whole;
     c = Choose(mbr, whole);  // an MBR disk is no volume: the user must pick one
     EXPECT_FALSE(c.volume);
     EXPECT_NE(c.error.find("--volume N"), std::string::npos);
-    EXPECT_NE(c.error.find("4  extX"), std::string::npos) << c.error;
+    EXPECT_NE(c.error.find("4  ext4"), std::string::npos) << c.error;
 
     c = Choose(test::ImagePath("sample-card"), whole);
     ASSERT_TRUE(c.volume) << c.error;
@@ -202,7 +205,7 @@ TEST(VolumeChoice, ByRowStartOrWholeSource) {
     start.startSector = 112640;
     c = Choose(mbr, start);
     ASSERT_TRUE(c.volume) << c.error;
-    EXPECT_EQ(c.volume->fileSystem, "extX");
+    EXPECT_EQ(c.volume->fileSystem, "ext4");
     EXPECT_EQ(c.volume->sectorCount, 16384u);
     start.startSector = 5;
     EXPECT_FALSE(Choose(mbr, start).volume);
@@ -212,6 +215,32 @@ TEST(VolumeChoice, ByRowStartOrWholeSource) {
     ASSERT_TRUE(c.volume);
     EXPECT_EQ(c.volume->fileSystem, "FAT32");
     EXPECT_EQ(c.volume->sectorCount, 4096u);
+}
+
+// --fs names the parser; within the ext and HFS+ families the volume keeps its
+// own finer name, any other --fs value is taken as given.
+TEST(VolumeChoice, FsOptionNamesTheVolume) {
+    std::string mbr = test::ImagePath("mbr-mixed");
+    ASSERT_FALSE(mbr.empty());
+    struct Case {
+        std::int64_t start;
+        int volume;
+        const char* fs;
+        const char* name;
+    };
+    const Case cases[] = {
+        {112640, 0, "ext", "ext4"},  {112640, 0, "ext2", "ext2"}, {0, 4, "ext", "ext4"},
+        {131072, 0, "exfat", "exFAT"}, {0, 5, "fat32", "FAT32"}, {2048, 0, "hfsplus", "HFS+"},
+    };
+    for (const Case& k : cases) {
+        cli::VolumeOptions o;
+        if (k.volume) o.volumeIndex = k.volume;
+        else o.startSector = k.start;
+        o.fsKind = k.fs;
+        auto c = Choose(mbr, o);
+        ASSERT_TRUE(c.volume) << k.fs << ": " << c.error;
+        EXPECT_EQ(c.volume->fileSystem, k.name) << k.fs << " at " << k.start << k.volume;
+    }
 }
 
 TEST(VolumeChoice, AnUnknownRowIsRefused) {

@@ -159,7 +159,7 @@ TEST(MountedVolumes, MapsKernelTypesAndSizesFromMountinfo) {
         std::string mount, device, fs, size;
     };
     const std::vector<Expected> expected = {
-        {"/", "/dev/sda2", "extX", "476940  MB"},
+        {"/", "/dev/sda2", "ext4", "476940  MB"},
         {"/media/user/CARD ONE", "/dev/sdb1", "FAT16", "100  MB"},
         {"/mnt/ex", "/dev/sdb2", "exFAT", "30528  MB"},
         {"/mnt/win", "/dev/sdb3", "NTFS", "200  MB"},

@@ -7,7 +7,7 @@
 #include "device/FileReader.h"
 #include "device/MemoryReader.h"
 #include "fs/exfat/ExFatParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
@@ -26,7 +26,7 @@ ParserLinks LinksFor(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;
     links.view = VolumeView(reader);
     links.prompter = &prompter;
-    links.volume.fileSystem = "FAT64";
+    links.volume.fileSystem = "exFAT";
     links.volume.sectorCount = reader.deviceSectorCount();
     return links;
 }

@@ -12,11 +12,11 @@ ScannedImage ScanReader(std::unique_ptr<SectorReader> reader, ProgressSink* prog
     ScannedImage s;
     ParserLinks links;
     links.view = VolumeView(*reader);
-    links.volume.fileSystem = "extX";
+    links.volume.fileSystem = "ext";
     links.volume.sectorCount = reader->deviceSectorCount();
     links.progress = progress;
     links.prompter = prompter;
-    s.parser = MakeParser("extX", links);
+    s.parser = MakeParser("ext", links);
     s.reader = std::move(reader);
     if (s.parser) s.scanned = s.parser->Scan(RecoveryMode::Standard);
     return s;

@@ -10,7 +10,7 @@
 
 #include "device/FileReader.h"
 #include "fs/ext/ExtParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 
 namespace tarnwell::test {
 

@@ -24,6 +24,29 @@ TEST(DisplayText, Sizes) {
     for (const auto& c : cases) EXPECT_EQ(FormatSizeText(c.bytes), c.text) << c.bytes;
 }
 
+// The command line's sizes: binary units, and a value just under a unit's end
+// shown in the next unit, never as "1024.00".
+TEST(DisplayText, BinarySizes) {
+    struct Case {
+        std::uint64_t bytes;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "0 B"},
+        {1023, "1023 B"},
+        {1024, "1.00 KiB"},
+        {15444, "15.08 KiB"},
+        {1048575, "1.00 MiB"},
+        {1048576, "1.00 MiB"},
+        {130023424, "124.00 MiB"},
+        {1073741823, "1.00 GiB"},
+        {15633408ULL * 512, "7.45 GiB"},
+        {5ULL << 40, "5.00 TiB"},
+        {~0ULL, "16.00 EiB"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(BinarySizeText(c.bytes), c.text) << c.bytes;
+}
+
 TEST(DisplayText, TwelveHourClock) {
     struct Case {
         int hour, minute;

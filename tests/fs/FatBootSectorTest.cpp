@@ -14,7 +14,7 @@
 #include "core/Prompter.h"
 #include "device/FileReader.h"
 #include "fs/fat/FatParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "partition/FatBootSector.h"
 #include "support/TempDir.h"
 

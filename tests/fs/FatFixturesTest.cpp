@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "fs/fat/FatParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "support/GzipImage.h"
 #include "support/Md5.h"
 #include "support/TestImages.h"

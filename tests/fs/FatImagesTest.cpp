@@ -11,7 +11,7 @@
 
 #include "device/FileReader.h"
 #include "fs/fat/FatParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "support/TestImages.h"
 
 namespace tarnwell {

@@ -11,7 +11,7 @@
 #include "fs/fat/Fat16Parser.h"
 #include "fs/fat/Fat32Parser.h"
 #include "fs/fat/FatDirectory.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "fs/RecycleIndex.h"
 #include "support/FatFixture.h"
 #include "support/TestImages.h"

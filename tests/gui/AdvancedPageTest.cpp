@@ -383,8 +383,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("no reader") << "FAT32" << false << kRestart;
         QTest::newRow("FAT12, no reader") << "FAT12" << false << kRestart;
-        QTest::newRow("ext") << "extX" << true
-                             << "The advanced mode reads NTFS, FAT12, FAT16, FAT32 and exFAT volumes, not \"extX\". "
+        QTest::newRow("ext") << "ext4" << true
+                             << "The advanced mode reads NTFS, FAT12, FAT16, FAT32 and exFAT volumes, not \"ext4\". "
                                 "Go Back and choose another mode.";
     }
 

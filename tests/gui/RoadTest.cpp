@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "gui/DriveSelectionPage.h"
 #include "gui/ScanResultsPage.h"
 #include "GuiTestSupport.h"

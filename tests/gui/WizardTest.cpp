@@ -287,8 +287,9 @@ private slots:
             bool advanced, deep, formattedBox;
         };
         const Case cases[] = {
-            {"FAT32", true, false, true},  {"FAT16", true, false, true}, {"FAT64", true, false, true},
-            {"exFAT", true, false, false}, {"extX", false, false, false}, {"HFS+", false, true, false},
+            {"FAT32", true, false, true},  {"FAT16", true, false, true}, {"FAT", true, false, true},
+            {"exFAT", true, false, true},  {"ext4", false, false, false}, {"ext", false, false, false},
+            {"HFS+", false, true, false},  {"HFSX", false, true, false},
             {"NTFS", true, true, false},   {"CUSTOM ", true, true, false}, {"  fat12", true, false, true},
         };
         GuiHarness h;

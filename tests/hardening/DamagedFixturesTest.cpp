@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "device/FileReader.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "hardening/FixtureManifest.h"
 #include "partition/BootSectors.h"
 #include "support/GzipImage.h"
@@ -54,12 +54,12 @@ std::string Unpack(const Fixture& fx, const test::TempDir& dir) {
     return raw;
 }
 
-// Parser names for what TSK recognised.
+// Parser names (KIND names, one for the ext family) for what TSK recognised.
 std::set<std::string> TskClaims(const std::string& kind) {
     std::set<std::string> out;
     for (const auto& [tsk, ours] : std::vector<std::pair<std::string, std::string>>{
-             {"FAT12", "FAT12"}, {"FAT16", "FAT16"}, {"FAT32", "FAT32"}, {"exFAT", "FAT64"},
-             {"NTFS", "NTFS"}, {"Ext", "extX"}, {"HFS+", "HFS+"}})
+             {"FAT12", "fat12"}, {"FAT16", "fat16"}, {"FAT32", "fat32"}, {"exFAT", "exfat"},
+             {"NTFS", "ntfs"}, {"Ext", "ext"}, {"HFS+", "hfsplus"}})
         if (kind.find(tsk) != std::string::npos) out.insert(ours);
     return out;
 }
@@ -67,9 +67,9 @@ std::set<std::string> TskClaims(const std::string& kind) {
 // Whether a subsystem suite already lists this image in Standard mode.
 bool StandardCoveredElsewhere(const std::string& image, const std::string& parser) {
     bool fatFolder = image.rfind("dosfstools/", 0) == 0 || image.rfind("rust-fatfs/", 0) == 0;
-    if (fatFolder && parser.rfind("FAT", 0) == 0 && parser != "FAT64") return true;
-    if (parser == "extX" && (image.rfind("e2fsprogs/", 0) == 0 || image.rfind("util-linux/", 0) == 0)) return true;
-    return image == "util-linux/images-fs/hfsplus.img.xz" && parser == "HFS+";
+    if (fatFolder && parser.rfind("fat", 0) == 0) return true;
+    if (parser == "ext" && (image.rfind("e2fsprogs/", 0) == 0 || image.rfind("util-linux/", 0) == 0)) return true;
+    return image == "util-linux/images-fs/hfsplus.img.xz" && parser == "hfsplus";
 }
 
 // Scans and walks the whole tree, reading every file; bounded by the row count.
@@ -154,7 +154,7 @@ std::vector<std::uint8_t> Head(const Fixture& fx, std::size_t bytes) {
 TEST_P(DamagedFixtures, EveryClaimingParserListsItInTime) {
     const Fixture& fx = GetParam();
     std::set<std::string> claims = TskClaims(fx.tskKind);
-    if (auto m = DetectSourceVolume(Head(fx, 8192))) claims.insert(BootKindName(m->kind));
+    if (auto m = DetectSourceVolume(Head(fx, 8192))) claims.insert(FileSystemOf(m->type).parser == ParserKind::Ext ? "ext" : KindName(m->type));
     std::vector<std::pair<std::string, RecoveryMode>> runs;
     for (const std::string& parser : claims) {
         if (!StandardCoveredElsewhere(fx.image, parser)) runs.emplace_back(parser, RecoveryMode::Standard);

@@ -14,7 +14,8 @@
 #include <optional>
 
 #include "core/ByteView.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
+#include "fs/MemorySink.h"
 #include "partition/FatBootSector.h"
 #include "support/FaultyReader.h"
 #include "support/TempDir.h"
@@ -25,16 +26,6 @@ namespace {
 
 using test::FaultPlan;
 using test::FaultyReader;
-
-class MemorySink final : public FileSink {
-public:
-    bool Write(const void* data, std::size_t size) override {
-        auto* p = static_cast<const std::uint8_t*>(data);
-        bytes.insert(bytes.end(), p, p + size);
-        return true;
-    }
-    std::vector<std::uint8_t> bytes;
-};
 
 struct File {
     RowId row = kNoRow;
@@ -155,7 +146,7 @@ struct Named {
 std::vector<std::vector<std::uint8_t>> NameForms(const std::string& fs, const std::string& name) {
     std::vector<std::uint8_t> ascii(name.begin(), name.end());
     if (fs == "FAT12" || fs == "FAT16" || fs == "FAT32") return {ascii, Utf16(name, false, 5)};  // a long-name slot's first piece
-    if (fs == "FAT64") return {Utf16(name, false, 15)};                                        // one name entry
+    if (fs == "exFAT") return {Utf16(name, false, 15)};                                        // one name entry
     if (fs == "NTFS") return {Utf16(name, false, name.size())};
     if (fs == "HFS+") return {Utf16(name, true, name.size())};
     return {ascii};
@@ -199,7 +190,7 @@ std::vector<std::uint64_t> TableSectors(const std::vector<std::uint8_t>& image, 
         if (!p) return {};
         return {p->FatOffset() / kSectorSize};
     }
-    if (fs == "FAT64") {
+    if (fs == "exFAT") {
         std::uint64_t fatSector = boot.Le32(0x50);
         return {(fatSector << boot.U8(0x6C)) / kSectorSize};
     }
@@ -299,9 +290,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"fat12-floppy", "FAT12", {Damage::Data, Damage::Table}},
                       Case{"fat16-stick", "FAT16", {Damage::Data, Damage::Directory, Damage::Table}},
                       Case{"fat32-card", "FAT32", {Damage::Data, Damage::Directory, Damage::Table}},
-                      Case{"exfat-4k", "FAT64", {Damage::Data, Damage::Directory, Damage::Table}},
+                      Case{"exfat-4k", "exFAT", {Damage::Data, Damage::Directory, Damage::Table}},
                       Case{"ntfs-512", "NTFS", {Damage::Data, Damage::Directory, Damage::Table}},
-                      Case{"ext2-1k", "extX", {Damage::Data, Damage::Directory}},
+                      Case{"ext2-1k", "ext2", {Damage::Data, Damage::Directory}},
                       Case{"hfsplus-gen", "HFS+", {Damage::Data, Damage::CatalogNode}}),
     [](const auto& info) {
         std::string n = info.param.image;

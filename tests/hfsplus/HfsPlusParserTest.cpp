@@ -11,7 +11,7 @@
 #include "device/FileReader.h"
 #include "device/MemoryReader.h"
 #include "fs/hfsplus/HfsPlusParser.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "scan/ScanJob.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"

@@ -1200,7 +1200,7 @@ log = open(sys.argv[1], encoding="utf-8", errors="replace").read()
 heads, sects = map(int, re.search(r"CHS \d+ (\d+) (\d+)", log).groups())
 # The last search is the deeper one.
 lines = log.rsplit("search_part()", 1)[1].split("interface_write()")[0].splitlines()
-kinds = {"FAT16": "FAT16", "FAT32": "FAT32", "NTFS": "NTFS", "exFAT": "FAT64", "ext2": "extX", "ext3": "extX", "ext4": "extX"}
+kinds = {"FAT16": "FAT16", "FAT32": "FAT32", "NTFS": "NTFS", "exFAT": "exFAT", "ext2": "ext2", "ext3": "ext3", "ext4": "ext4"}
 chs = re.compile(r"^\s{5}\S.*?\s(\d+)\s+(\d+)\s+(\d+)\s+\d+\s+\d+\s+\d+\s+(\d+)(\s|$)")
 lba = re.compile(r"^\s{5}\S.*?\s(\d+)\s+(\d+)\s+(\d+)(\s|$)")
 kept = []

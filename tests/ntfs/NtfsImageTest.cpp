@@ -11,7 +11,7 @@
 
 #include "core/FileTime.h"
 #include "device/FileReader.h"
-#include "fs/ParserFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "ntfs/NtfsTestSupport.h"
 #include "support/TestImages.h"
 

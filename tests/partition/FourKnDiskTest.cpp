@@ -73,7 +73,7 @@ TEST_F(FourKnDisk, TheTableScanListsThePartitionsMmlsListsInFourKiBSectors) {
     }
     const auto& rows = scanner.Entries();
     ASSERT_EQ(rows.size(), recorded.size());
-    const char* kinds[] = {"FAT32", "NTFS", "FAT64", "extX"};
+    const char* kinds[] = {"FAT32", "NTFS", "exFAT", "ext4"};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(rows[i].sectorSize, 4096u);

@@ -72,12 +72,12 @@ struct Expected {
     FoundBy how;
 };
 const std::vector<Expected> kMbrMixed = {{2048, "FAT16", FoundBy::Mbr},   {22528, "FAT32", FoundBy::Ebr},
-                                         {94208, "NTFS", FoundBy::Ebr},   {112640, "extX", FoundBy::Ebr},
-                                         {131072, "FAT64", FoundBy::Mbr}};
+                                         {94208, "NTFS", FoundBy::Ebr},   {112640, "ext4", FoundBy::Ebr},
+                                         {131072, "exFAT", FoundBy::Mbr}};
 // Two volumes back to back: the second starts at the first sector after the first.
 const std::vector<Expected> kMbrFat = {{2048, "FAT16", FoundBy::Mbr}, {43008, "FAT32", FoundBy::Mbr}};
 const std::vector<Expected> kGptMixed = {{2048, "FAT32", FoundBy::Gpt}, {73728, "NTFS", FoundBy::Gpt},
-                                         {90112, "extX", FoundBy::Gpt}};
+                                         {90112, "ext4", FoundBy::Gpt}};
 
 void ExpectVolumes(const std::vector<VolumeEntry>& got, const std::vector<Expected>& want, FoundBy scanHow,
                    bool useScanHow, const std::string& what) {
@@ -206,7 +206,7 @@ TEST(PartitionTables, HandMadeTables) {
         PartitionScanner p;
         p.ScanPartitionTables(r);
         ASSERT_EQ(p.Entries().size(), 1u);
-        EXPECT_EQ(p.Entries()[0].fileSystem, "extX");
+        EXPECT_EQ(p.Entries()[0].fileSystem, "ext");  // a Linux entry over nothing we know
         EXPECT_EQ(p.Entries()[0].startSector, 8);
     }
     {   // an extended chain that links back to itself ends
@@ -338,7 +338,7 @@ TEST(SectorSearch, FindsWhatTestDiskFindsWithTheTableAndPrimaryBootSectorsGone) 
             ASSERT_NE(found, p.Entries().end()) << Describe(p.Entries());
             EXPECT_EQ(found->fileSystem, t.fs);
             EXPECT_EQ(found->sectorCount, t.sectors);
-            if (t.fs == "extX") continue;  // no table finder for ext
+            if (t.fs.rfind("ext", 0) == 0) continue;  // no table finder for ext
             // The cluster size the advanced mode reads from the surviving boot sector.
             const TableKind kind = t.fs == "NTFS" ? TableKind::Ntfs : t.fs == "FAT16" ? TableKind::Fat16 : TableKind::Fat32;
             std::vector<std::uint8_t> volume(bytes.begin() + t.start * 512, bytes.begin() + (t.start + t.sectors) * 512);
