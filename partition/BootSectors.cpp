@@ -45,7 +45,7 @@ FsType ExtGeneration(ByteView sb) {
 std::optional<BootMatch> TestNtfsBootSector(ByteView s, bool requireOemName) {
     if (!s.Has(0, 512) || s.U8(0) != 0xEB || s.U8(1) != 0x52) return std::nullopt;
     const std::uint32_t bps = s.Le16(0x0B);
-    if (bps < 512 || bps > 4096 || !PowerOfTwo(bps)) return std::nullopt;
+    if (bps < 512 || bps > 4096 || !std::has_single_bit(bps)) return std::nullopt;
     if (requireOemName && !s.Matches(3, "NTFS")) return std::nullopt;
     std::int64_t total = s.LeS64(0x28);
     if (total <= 0 || std::uint64_t(total) >= kMaxSectors / (bps / 512)) return Absurd(BootKind::Ntfs, bps);
