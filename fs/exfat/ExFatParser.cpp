@@ -67,7 +67,7 @@ void ExFatParser::AttachReader() {
 bool ExFatParser::ReadBootSector() {
     std::vector<std::uint8_t> boot(512);
     if (!links_.reader->ReadAt(0, boot.data(), boot.size())) {
-        links_.prompter->Inform("cant read file");
+        links_.prompter->Inform(Event(Step::ExFatUnreadable));
         return false;
     }
     ByteView b(boot);
@@ -234,15 +234,15 @@ bool ExFatParser::Scan(RecoveryMode mode) {
     if (mode == RecoveryMode::Advanced) return ScanAdvanced();
     AttachReader();
     if (!ReadBootSector()) {
-        links_.prompter->Inform("Selected Drive is not in exFat Format");
+        links_.prompter->Inform(Event(Step::NotThisFileSystem).Kind("exfat"));
         return false;
     }
-    Status("processing file and directory entries...");
-    Status("Finding Fat64 File And Directory entries recursively....");
+    Status(Event(Step::ProcessingEntries));
+    Status(Event(Step::FindingEntries).Kind("exfat"));
     links_.progress->SetRange(0, 0);
     FindEntries();
     LinkTree();
-    Status("creating tree Structure...");
+    Status(Event(Step::ExFatTreeCreating));
     return true;
 }
 

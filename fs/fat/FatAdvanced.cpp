@@ -59,7 +59,7 @@ std::uint64_t DataStartFromFolders(SectorReader& reader, std::uint64_t fatAt, st
 
 }  // namespace
 
-bool FatParser::ChooseGeometry(std::string& problem) {
+bool FatParser::ChooseGeometry(Event& problem) {
     SectorReader& reader = *links_.reader;
     const bool fat32 = std::string(kindText_) == "Fat32";
     const std::uint64_t length =
@@ -67,19 +67,19 @@ bool FatParser::ChooseGeometry(std::string& problem) {
     const std::uint64_t volumeSize =
         links_.volume.SizeBytes() != 0 ? std::min(links_.volume.SizeBytes(), length) : length;
     if (volumeSize < 16 * kSectorSize) {
-        problem = "The volume is too small to hold a FAT file system.";
+        problem = Event(Step::VolumeTooSmall).Kind(fat32 ? "fat32" : "fat16");
         return false;
     }
     const TableKind kind = fat32 ? TableKind::Fat32 : TableKind::Fat16;
     TableFinder finder(reader, volumeSize, kind, *links_.progress, links_.control);
-    Status(std::string("Finding ") + kindText_ + " tables....");
+    Status(Event(Step::FindingTables).Kind(fat32 ? "fat32" : "fat16"));
     TableCandidates found = links_.advanced.found ? *links_.advanced.found : finder.Find(links_.advanced.max);
     if (found.stopped) stopped_ = true;
     const std::uint64_t fatAt = Pick<std::uint64_t>(found.tables, links_.advanced.table, 0);
     const std::uint32_t spc = Pick<std::uint32_t>(found.clusterSizes, links_.advanced.cluster, 0);
     // Handed-over lists may hold anything: only a power of two up to 256 sectors is a FAT cluster.
     if (fatAt == 0 || fatAt % kSectorSize != 0 || spc == 0 || spc > 256 || (spc & (spc - 1)) != 0) {
-        problem = std::string("NO FAT  ") + (fat32 ? "FAT32" : "FAT16") + "-ENTRY found ..";
+        problem = Event(Step::NoTable).Kind(fat32 ? "fat32" : "fat16");
         return false;
     }
 
@@ -143,7 +143,7 @@ bool FatParser::ChooseGeometry(std::string& problem) {
     const std::uint64_t meta = std::uint64_t(p.reservedSectors) + std::uint64_t(copies) * p.sectorsPerFat +
                                (p.RootDirBytes() + kSectorSize - 1) / kSectorSize;
     if (meta >= p.totalSectors) {
-        problem = "The picked table and cluster size leave no data area.";
+        problem = Event(Step::NoDataArea);
         return false;
     }
     p.clusterCount = (p.totalSectors - meta) / spc;
@@ -163,15 +163,15 @@ bool FatParser::ScanAdvanced() {
     if (links_.reader == nullptr) return false;
     advanced_ = true;
     entries_.clear();
-    std::string problem;
+    Event problem;
     if (!ChooseGeometry(problem)) {
         links_.prompter->Inform(problem);
         return false;
     }
     ReadFat();
-    Status("Maintaining directory Structure in AdvanceScanning");
+    Status(Event(Step::AdvancedDirectories));
     FindEntries();
-    Status("Maintaining TreeStructure for Tree Control");
+    Status(Event(Step::AdvancedTree));
     LinkTree();
     for (RowId r = FirstChild(Root()); r != kNoRow; r = NextSibling(r)) {
         const FatEntry& e = entries_[r];

@@ -26,7 +26,7 @@ bool LooksLikeCatalogLeaf(const std::uint8_t* node, std::size_t size) {
 
 bool HfsPlusParser::ScanCatalogNodes() {
     if (blockSize == 0) {
-        Status("BlockSize not valid .Aborting..");
+        Status(Event(Step::HfsBadBlockSize));
         return false;
     }
     deepScan = true;
@@ -46,10 +46,10 @@ bool HfsPlusParser::ScanCatalogNodes() {
     const std::uint64_t base = static_cast<std::uint64_t>(std::max<std::int64_t>(0, links_.reader->baseOffset()));
     if (length > 0) volumeBytes = std::min(volumeBytes, length > base ? length - base : 0);
     if (volumeBytes < nodeSize) {
-        Status("BlockSize not valid .Aborting..");
+        Status(Event(Step::HfsBadBlockSize));
         return false;
     }
-    Status("Scanning the volume for catalog nodes....");
+    Status(Event(Step::HfsScanningNodes));
     links_.progress->SetRange(0, static_cast<std::int64_t>(volumeBytes / blockSize));
     std::vector<std::uint8_t> buffer;
     for (std::uint64_t pos = 0; pos + nodeSize <= volumeBytes; pos += kScanChunk) {
