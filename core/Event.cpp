@@ -36,7 +36,6 @@ Phase PhaseOf(Step step) {
         case Step::FindingEntries:
         case Step::ProcessingEntries:
         case Step::FoundEntry:
-        case Step::EarlierFolders:
         case Step::ExtInode:
         case Step::ExtInodesDone:
         case Step::NtfsDeepScanning:
@@ -71,6 +70,7 @@ Phase PhaseOf(Step step) {
         case Step::Resumed:
         case Step::ScanStopAsked:
         case Step::CarveStopAsked: return Phase::Control;
+        case Step::EarlierFolders:
         case Step::SearchHit:
         case Step::SearchFailed:
         case Step::SearchInvalidPattern:
@@ -118,7 +118,6 @@ Outcome OutcomeOf(const Event& e) {
         case Step::ExtUnreadable:
         case Step::VolumeTooSmall:
         case Step::BadClusterSize:
-        case Step::NoHeap:
         case Step::NoTable:
         case Step::NoDataArea:
         case Step::NoMftRecord:
@@ -144,6 +143,7 @@ Outcome OutcomeOf(const Event& e) {
         case Step::DataUnreadable:
         case Step::Exception:
         case Step::CarveFailed: return Outcome::Failed;
+        case Step::NoHeap:  // the tree is still built, from the entries alone
         case Step::SignaturesLeftOut:
         case Step::UnreadableSectors: return Outcome::Warning;
         case Step::ScanStopped: return Outcome::Stopped;

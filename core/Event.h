@@ -82,7 +82,7 @@ enum class Step : std::uint16_t {
     FindingEntries,       // kind
     ProcessingEntries,
     FoundEntry,           // count
-    EarlierFolders,       // a FAT formatted over another: its folders are looked for
+    EarlierFolders,       // a FAT formatted over another: the volume is searched for its folders
     ExtGroup,             // count of total
     ExtInode,             // count of total
     ExtInodesDone,        // total
