@@ -168,7 +168,7 @@ void TerminalProgress::Report(const Event& event) {
         count_ = event.count;
         total_ = event.total;
     }
-    Draw(false);
+    Draw(count_ == 0);  // a new phase shows at once, counts at the bar's pace
 }
 
 void TerminalProgress::Draw(bool force) {

@@ -12,7 +12,9 @@ Phase PhaseOf(Step step) {
         case Step::ModeNotAvailable:
         case Step::FatModeNotAvailable:
         case Step::NtfsSelected:
-        case Step::HfsPlusSelected: return Phase::Opening;
+        case Step::HfsPlusSelected:
+        case Step::NtfsDeepScanning:
+        case Step::NtfsParsingMft: return Phase::Opening;
         case Step::NotThisFileSystem:
         case Step::ExFatUnreadable:
         case Step::ExtUnreadable:
@@ -38,8 +40,6 @@ Phase PhaseOf(Step step) {
         case Step::FoundEntry:
         case Step::ExtInode:
         case Step::ExtInodesDone:
-        case Step::NtfsDeepScanning:
-        case Step::NtfsParsingMft:
         case Step::NtfsRecord:
         case Step::NtfsDeepRecord:
         case Step::NtfsMftCandidate:

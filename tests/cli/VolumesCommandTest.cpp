@@ -62,7 +62,7 @@ TEST(VolumesCommand, TableScanTextAndJson) {
     EXPECT_EQ(fs, "NTFS");
     EXPECT_EQ(mib + unit, "8MB");
     EXPECT_EQ(start, "94208");
-    EXPECT_NE(text.err.find("found FAT 16..."), std::string::npos);  // status texts on stderr
+    EXPECT_EQ(text.err, "");  // the wizard's status texts stay in the wizard
 
     auto json = test::RunCli({"volumes", img, "--json"});
     EXPECT_EQ(json.exitCode, 0);
