@@ -162,8 +162,11 @@ void TerminalProgress::Report(const Event& event) {
     if (phase != phase_) {
         phase_ = phase;
         count_ = total_ = 0;
+        name_.clear();
         if (CurrentVerbosity() == Verbosity::Verbose) PrintLine("tarnwell: " + PhaseWords(phase));
     }
+    // A name from disk may hold escape codes.
+    if (event.step == Step::SavingFile) name_ = VisibleText(event.name, TextKind::Status);
     if (event.count > 0 && OutcomeOf(event) == Outcome::None) {
         count_ = event.count;
         total_ = event.total;
@@ -174,11 +177,13 @@ void TerminalProgress::Report(const Event& event) {
 void TerminalProgress::Draw(bool force) {
     if (!terminal_ || CurrentVerbosity() == Verbosity::Quiet) return;
     const auto now = Clock::now();
-    // A bar redrawn more than ten times a second only costs the job its time.
-    if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
-    lastDraw_ = now;
     double fraction = 0;
     if (upper_ > lower_) fraction = std::clamp(double(position_ - lower_) / double(upper_ - lower_), 0.0, 1.0);
+    const int permille = static_cast<int>(fraction * 1000);
+    // Redrawn when the bar moves, or for new counts ten times a second at most.
+    if (!force && permille == lastPermille_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastPermille_ = permille;
+    lastDraw_ = now;
     const double elapsed = std::chrono::duration<double>(now - rangeStart_).count();
     constexpr int kWidth = 24;
     int filled = static_cast<int>(fraction * kWidth);
@@ -199,6 +204,7 @@ void TerminalProgress::Draw(bool force) {
         }
     }
     if (fraction > 0.01 && fraction < 1 && elapsed >= 1) line += ", " + ClockText(elapsed * (1 - fraction) / fraction) + " left";
+    if (!name_.empty()) line += "  " + name_.substr(0, 60);
     std::lock_guard out(gStderrMutex);
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);

@@ -50,6 +50,8 @@ private:
     Clock::time_point lastDraw_{};
     Phase phase_ = Phase::None;
     std::int64_t count_ = 0, total_ = 0;
+    int lastPermille_ = -1;
+    std::string name_;  // the file being saved
 };
 
 // Prints the engine's warnings and errors on stderr in the command line's

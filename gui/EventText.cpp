@@ -212,6 +212,7 @@ std::string StatusText(const Event& e) {
         case Step::VolumeNotReadable:
         case Step::NoParser: return "Not a valid Drive .Go back";
         case Step::SaveEnded: {
+            if (OutcomeOf(e) == Outcome::Done) return {};  // the page says what a whole save did
             std::string text = SaveEndText(e);
             return text.substr(0, text.find('\n'));
         }

@@ -96,7 +96,7 @@ TEST(VolumesCommand, AdvancedScanOfAZeroedDisk) {
     EXPECT_EQ(rows[1]["start_sector"], 73728);
     EXPECT_EQ(rows[2]["fs"], "extX");
     EXPECT_EQ(rows[2]["found_by"], "scan");
-    EXPECT_NE(r.err.find("Scanning partition....."), std::string::npos);
+    EXPECT_EQ(r.err, "");  // no bar and no phases on a file
 
     auto ranged = test::RunCli({"volumes", img, "--advanced", "--range", "70000:80000", "--json"});
     ASSERT_EQ(JsonLines(ranged.out).size(), 1u) << ranged.out;
