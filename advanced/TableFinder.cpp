@@ -215,9 +215,7 @@ void TableFinder::Pass(std::size_t maxTables, std::size_t maxHeaps, TableCandida
                 tableSeen = true;
                 if (out.tables.size() >= maxTables) continue;
                 out.tables.push_back(p + at);
-                char text[48];
-                std::snprintf(text, sizeof text, "found fat entry  %llu ", static_cast<unsigned long long>(++found));
-                progress_.SetStatus(text);
+                progress_.Report(Event(Step::FoundTable, static_cast<std::int64_t>(++found)));
             } else if (heaps && tableSeen && out.heaps.size() < maxHeaps && MatchesHeapSignature(s)) {
                 // The heap follows the table: FF runs of the boot region are no heap.
                 out.heaps.push_back(p + at);

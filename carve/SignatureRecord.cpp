@@ -240,24 +240,25 @@ std::optional<SignatureRecord> BuildSignatureRecord(const SignatureFields& f, st
     return r;
 }
 
-std::string AppendSignatureRecord(const std::string& path, SignatureRecord record) {
+AppendResult AppendSignatureRecord(const std::string& path, SignatureRecord record, int* index) {
     std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out | std::ios::ate);
     if (!file) {
         file.open(path, std::ios::binary | std::ios::out);
         file.close();
         file.open(path, std::ios::binary | std::ios::in | std::ios::out | std::ios::ate);
     }
-    if (!file) return "file can not be created";
+    if (!file) return AppendResult::CannotCreate;
     auto length = static_cast<std::uint64_t>(file.tellp());
-    if (length / kSignatureRecordSize >= kMaxRecordsPerFile) return "a settings file holds at most 256 records";
+    if (length / kSignatureRecordSize >= kMaxRecordsPerFile) return AppendResult::FileFull;
     record.index = static_cast<std::uint8_t>(length / kSignatureRecordSize);
+    if (index) *index = record.index;
     auto bytes = record.Encode();
     // A file whose length is not whole records gets the record after its last whole one.
     file.seekp(static_cast<std::streamoff>(length / kSignatureRecordSize * kSignatureRecordSize));
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     file.flush();
-    if (!file) return "the record could not be written to " + path;
-    return "everything initialized well.....";
+    if (!file) return AppendResult::WriteFailed;
+    return AppendResult::Appended;
 }
 
 }  // namespace tarnwell

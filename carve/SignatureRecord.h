@@ -70,8 +70,10 @@ std::optional<SignatureRecord> BuildSignatureRecord(const SignatureFields& field
 // "0x89,0x50,0x4E,0x47" -> 89 50 4E 47; empty pieces are skipped.
 std::vector<std::uint8_t> ParseSignatureText(const std::string& text, bool& tooLong);
 
+enum class AppendResult { Appended, CannotCreate, FileFull, WriteFailed };
+
 // Appends a record at the end of the file, with its index set from the file's
-// length. Returns the message to show.
-std::string AppendSignatureRecord(const std::string& path, SignatureRecord record);
+// length (index set in record when given).
+AppendResult AppendSignatureRecord(const std::string& path, SignatureRecord record, int* index = nullptr);
 
 }  // namespace tarnwell

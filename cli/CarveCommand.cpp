@@ -100,7 +100,7 @@ int RunCarve(const CarveOptions& o) {
     }
 
     TerminalProgress progress;
-    progress.SetStatus("Scanning raw sectors...");
+    progress.Report(Event(Step::Carving));
     JobControl control;
     InterruptGuard guard(control);
     // A stop mid-file discards that file instead of leaving it cut short.

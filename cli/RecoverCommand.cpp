@@ -113,7 +113,7 @@ public:
         EntryInfo e = p_.Info(row);
         progress_.SetPosition(static_cast<std::int64_t>(attempted));
         if (terminal_)
-            progress_.SetStatus("saving File  " + (into.relativePath.empty() ? "" : into.relativePath + "/") + e.name);
+            progress_.Report(Event(Step::SavingFile).Name((into.relativePath.empty() ? "" : into.relativePath + "/") + e.name));
         std::uint64_t unreadableBefore = reader_.UnreadableBytes();
         std::size_t errorsBefore = writer_.Errors().size();
         writer_.TakeFinished();

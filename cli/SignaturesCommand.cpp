@@ -48,10 +48,18 @@ int RunAdd(const std::string& path, const SignatureFields& fields) {
         std::fprintf(stderr, "%s\n", message.c_str());
         return kExitUsage;
     }
-    message = AppendSignatureRecord(path, *record);
-    bool ok = message == "everything initialized well.....";
-    std::fprintf(ok ? stdout : stderr, "%s\n", message.c_str());
-    return ok ? kExitOk : kExitErrors;
+    int index = -1;
+    switch (AppendSignatureRecord(path, *record, &index)) {
+        case AppendResult::Appended:
+            std::printf("record %d (%s) appended to %s\n", index, record->extension.c_str(), path.c_str());
+            return kExitOk;
+        case AppendResult::CannotCreate: std::fprintf(stderr, "FILE %s: cannot be created\n", path.c_str()); break;
+        case AppendResult::FileFull:
+            std::fprintf(stderr, "FILE %s: already holds 256 records, the most a settings file holds\n", path.c_str());
+            break;
+        case AppendResult::WriteFailed: std::fprintf(stderr, "FILE %s: the record could not be written\n", path.c_str()); break;
+    }
+    return kExitErrors;
 }
 
 }  // namespace

@@ -28,14 +28,6 @@ struct VolumesOptions {
     std::string mapfile;
 };
 
-// Status texts only, one a line on stderr: the table scan is too short for a bar.
-class StatusLines final : public ProgressSink {
-public:
-    void SetRange(std::int64_t, std::int64_t) override {}
-    void SetPosition(std::int64_t) override {}
-    void SetStatus(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-};
-
 void PrintRow(const VolumeEntry& v, int index, bool json) {
     if (json) {
         nlohmann::json j = {{"index", index},
@@ -82,7 +74,7 @@ int RunVolumes(const VolumesOptions& o) {
     int rows = 0;
     bool errors = false;
     if (!o.advanced) {
-        StatusLines status;
+        TerminalProgress status(false);  // the table scan is too short for a bar
         scanner.progress = &status;
         scanner.gptFormat = o.gpt;
         scanner.onVolume = [&](const VolumeEntry& v) { PrintRow(v, ++rows, o.json); };

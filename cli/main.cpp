@@ -25,6 +25,17 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("tarnwell ") + tarnwell::cli::kVersion);
 
+    // Taken before a command runs, wherever they stand on the line.
+    app.fallthrough();
+    auto* verbose = app.add_flag_callback(
+        "-v,--verbose", [] { tarnwell::cli::SetVerbosity(tarnwell::cli::Verbosity::Verbose); },
+        "Print each phase of the work on stderr");
+    auto* quiet = app.add_flag_callback(
+        "-q,--quiet", [] { tarnwell::cli::SetVerbosity(tarnwell::cli::Verbosity::Quiet); },
+        "Print only errors on stderr: no bar, no warnings");
+    verbose->trigger_on_parse()->excludes(quiet);
+    quiet->trigger_on_parse();
+
     int exitCode = tarnwell::cli::kExitOk;
     tarnwell::cli::AddDrivesCommand(app, exitCode);
     tarnwell::cli::AddCarveCommand(app, exitCode);

@@ -1,50 +1,57 @@
 #pragma once
-// How the engine tells the user something or asks a question. The GUI shows
-// message boxes captioned with the product name, the CLI prints, tests answer
-// from a script.
+// How the engine tells the user an outcome or asks a question, as events:
+// the GUI words them in message boxes, the CLI in its own lines, tests keep
+// them and answer from a script.
 
-#include <string>
 #include <vector>
+
+#include "core/Event.h"
 
 namespace tarnwell {
 
 class Prompter {
 public:
     virtual ~Prompter() = default;
-    virtual void Inform(const std::string& text) = 0;
-    virtual bool AskYesNo(const std::string& question) = 0;
+    virtual void Inform(const Event& event) = 0;
+    virtual bool AskYesNo(const Event& question) = 0;
 };
 
 // Says nothing and answers every question with a fixed answer.
 class SilentPrompter final : public Prompter {
 public:
     explicit SilentPrompter(bool answer = true) : answer_(answer) {}
-    void Inform(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return answer_; }
+    void Inform(const Event&) override {}
+    bool AskYesNo(const Event&) override { return answer_; }
 
 private:
     bool answer_;
 };
 
-// Keeps every text it was given; answers questions from a queue (then a default).
+// Keeps every event it was given; answers questions from a queue (then a default).
 class RecordingPrompter final : public Prompter {
 public:
-    void Inform(const std::string& text) override { informed.push_back(text); }
-    bool AskYesNo(const std::string& question) override {
+    void Inform(const Event& event) override { informed.push_back(event); }
+    bool AskYesNo(const Event& question) override {
         asked.push_back(question);
         if (answers.empty()) return defaultAnswer;
         bool a = answers.front();
         answers.erase(answers.begin());
         return a;
     }
+    // How many events of this step were told.
+    int Count(Step step) const {
+        int n = 0;
+        for (const Event& e : informed) n += e.step == step;
+        return n;
+    }
 
-    std::vector<std::string> informed;
-    std::vector<std::string> asked;
+    std::vector<Event> informed;
+    std::vector<Event> asked;
     std::vector<bool> answers;
     bool defaultAnswer = true;
 };
 
-// The prompter used where a caller gave none.
+// The prompter used where a caller gave none: it says nothing and answers yes.
 Prompter& DefaultPrompter();
 
 }  // namespace tarnwell

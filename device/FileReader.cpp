@@ -29,7 +29,7 @@ bool FileReader::Open(const std::string& path) {
         lastError_ = std::strerror(err);
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-        prompter_.Inform("invalid handle ...");
+        prompter_.Inform(Event(Step::SourceNotOpened));
         return false;
     };
 

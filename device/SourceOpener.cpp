@@ -55,7 +55,7 @@ OpenedSource OpenSourceReader(const std::string& path, Prompter& prompter) {
     auto failed = [&](std::string why) {
         out.reader.reset();
         out.error = std::move(why);
-        prompter.Inform("invalid handle ...");
+        prompter.Inform(Event(Step::SourceNotOpened));
         return std::move(out);
     };
     switch (out.kind) {

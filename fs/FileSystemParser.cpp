@@ -70,7 +70,7 @@ SaveSummary FileSystemParser::SaveFolderAt(RowId folder, OutputWriter& writer, c
         }
         ++summary.files;
         links_.progress->SetPosition(static_cast<std::int64_t>(summary.files));
-        links_.progress->SetStatus("saving File  " + (into.relativePath.empty() ? "" : into.relativePath + "/") + info.name);
+        links_.progress->Report(Event(Step::SavingFile).Name((into.relativePath.empty() ? "" : into.relativePath + "/") + info.name));
         if (ExtractFile(r, writer, into) == ExtractStatus::Partial) ++summary.partial;
         if (writer.StopRequested()) {
             summary.stopped = true;

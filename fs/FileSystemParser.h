@@ -121,7 +121,7 @@ public:
 protected:
     // Waits while paused; false when stopped.
     bool Checkpoint();
-    void Status(const std::string& text) const { links_.progress->SetStatus(text); }
+    void Status(const Event& event) const { links_.progress->Report(event); }
 
     ParserLinks links_;
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "gui/EventText.h"
+
 namespace tarnwell {
 
 namespace {
@@ -39,6 +41,11 @@ void QtProgress::SetPosition(std::int64_t position) {
     position_ = position;
     hasPosition_ = true;
     Post();
+}
+
+void QtProgress::Report(const Event& event) {
+    std::string text = StatusText(event);
+    if (!text.empty()) SetStatus(text);
 }
 
 void QtProgress::SetStatus(const std::string& text) {

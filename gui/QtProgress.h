@@ -1,13 +1,15 @@
 #pragma once
 // The pages' ProgressSink. Workers may call it from any thread; updates are
 // gathered and delivered on the GUI thread as signals, the latest value of
-// each winning, so a fast worker never floods the event queue.
+// each winning, so a fast worker never floods the event queue. The engine's
+// events reach the status line in the wizard's words (gui/EventText).
 
 #include <QObject>
 #include <QString>
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "core/ProgressSink.h"
 
@@ -20,7 +22,9 @@ public:
 
     void SetRange(std::int64_t lower, std::int64_t upper) override;
     void SetPosition(std::int64_t position) override;
-    void SetStatus(const std::string& text) override;
+    void Report(const Event& event) override;
+    // A page's own status line text.
+    void SetStatus(const std::string& text);
 
 signals:
     void rangeChanged(int lower, int upper);

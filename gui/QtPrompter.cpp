@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "gui/EventText.h"
 #include "scan/ScanSession.h"
 
 namespace tarnwell {
@@ -14,7 +15,7 @@ namespace {
 bool OnGuiThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
 }  // namespace
 
-QtPrompter::QtPrompter(Prompter* answerer, QObject* parent) : QObject(parent), answerer_(answerer) {}
+QtPrompter::QtPrompter(Answerer* answerer, QObject* parent) : QObject(parent), answerer_(answerer) {}
 
 void QtPrompter::Shutdown() {
     shutdown_ = true;
@@ -34,6 +35,10 @@ bool QtPrompter::AskNow(const std::string& question) {
     return QMessageBox::question(owner_, kProductCaption, QString::fromStdString(question),
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
+
+void QtPrompter::Inform(const Event& event) { Inform(MessageText(event)); }
+
+bool QtPrompter::AskYesNo(const Event& question) { return AskYesNo(MessageText(question)); }
 
 void QtPrompter::Inform(const std::string& text) {
     if (OnGuiThread()) return InformNow(text);

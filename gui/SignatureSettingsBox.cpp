@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "gui/Artwork.h"
+#include "gui/EventText.h"
 #include "gui/WizardApp.h"
 
 namespace tarnwell {
@@ -161,7 +162,7 @@ void SignatureSettingsBox::Save() {
     if (file_.empty()) return;
     std::string message;
     auto record = BuildSignatureRecord(Fields(), message);
-    if (record) message = AppendSignatureRecord(file_, *record);
+    if (record) message = AppendText(AppendSignatureRecord(file_, *record), file_);
     prompter_.Inform(message);
 }
 

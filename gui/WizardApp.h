@@ -48,7 +48,7 @@ class WizardApp final : public QObject {
     Q_OBJECT
 public:
     struct Options {
-        Prompter* answerer = nullptr;       // tests: answers instead of message boxes
+        tarnwell::Answerer* answerer = nullptr;       // tests: answers instead of message boxes
         std::string lockFolder;             // empty: the user's runtime folder
         DriveListRoots roots;               // where drives and mounts are listed from
         std::function<void(int)> endProcess;          // default: end at once
@@ -89,7 +89,7 @@ public:
     // Tests: where the results page gets its parsers (empty: the factory).
     ParserMaker parserMaker;
     // What answers message boxes in place of the user (tests), or null.
-    Prompter* Answerer() const { return options_.answerer; }
+    tarnwell::Answerer* Answerer() const { return options_.answerer; }
 
 private:
     Options options_;

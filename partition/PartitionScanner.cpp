@@ -37,7 +37,8 @@ std::string MiBText(std::uint64_t bytes, const char* separator) {
 
 bool IsExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
-// {name, status in the MBR, status in the chain} for an MBR partition type.
+// {name, what the MBR's entry is reported as, and a chain's} for an MBR
+// partition type; nullptr is not reported.
 struct TypeRow {
     FsType type;
     const char* mbrStatus;
@@ -46,26 +47,27 @@ struct TypeRow {
 
 TypeRow TypeTable(std::uint8_t type) {
     switch (type) {
-        case 0x01: return {FsType::Fat12, "", ""};
-        case 0x04: case 0x06: case 0x0E: return {FsType::Fat16, "found FAT 16...", "found FAT 16..."};
-        case 0x07: return {FsType::Ntfs, "found NTFS %d...", "found NTFS..."};
-        case 0x0B: case 0x0C: return {FsType::Fat32, "found FAT 32...", "found FAT 32..."};
-        case 0x42: return {FsType::Ntfs, "NTFS...", nullptr};
-        case 0x83: return {FsType::Ext, "found ext2...", "found extx..."};
-        default: return {FsType::Unknown, "found UNKNOWN...", "found UNKNOWN..."};
+        case 0x01: return {FsType::Fat12, nullptr, nullptr};
+        case 0x04: case 0x06: case 0x0E: return {FsType::Fat16, "fat16", "fat16"};
+        case 0x07: return {FsType::Ntfs, "ntfs", "ntfs"};
+        case 0x0B: case 0x0C: return {FsType::Fat32, "fat32", "fat32"};
+        case 0x42: return {FsType::Ntfs, "dynamic", nullptr};
+        case 0x83: return {FsType::Ext, "ext2", "ext"};
+        default: return {FsType::Unknown, "unknown", "unknown"};
     }
 }
 
-// Status text of a volume named by its boot sector.
-std::string StatusFor(BootKind kind, int ntfsCount) {
+// A volume named by its boot sector; NTFS volumes are counted.
+Event StatusFor(BootKind kind, int ntfsCount) {
+    Event e(Step::VolumeFound, kind == BootKind::Ntfs ? ntfsCount : 0);
     switch (kind) {
-        case BootKind::Ntfs: return Printf("found NTFS %d...", ntfsCount);
-        case BootKind::Fat12: return "found FAT 12...";
-        case BootKind::Fat16: return "found FAT 16...";
-        case BootKind::Fat32: return "found FAT 32...";
-        case BootKind::ExFat: return "found FAT 64...";
-        case BootKind::HfsPlus: return "found HFS+...";
-        case BootKind::Ext: return "found extX...";
+        case BootKind::Ntfs: return e.Kind("ntfs");
+        case BootKind::Fat12: return e.Kind("fat12");
+        case BootKind::Fat16: return e.Kind("fat16");
+        case BootKind::Fat32: return e.Kind("fat32");
+        case BootKind::ExFat: return e.Kind("exfat");
+        case BootKind::HfsPlus: return e.Kind("hfsplus");
+        case BootKind::Ext: return e.Kind("ext");
     }
     return {};
 }
@@ -146,9 +148,9 @@ std::uint32_t MbrSectorSize(SectorReader& reader, ByteView mbr) {
 
 bool PartitionScanner::StopNow() { return control != nullptr && !control->Checkpoint(); }
 
-void PartitionScanner::Add(VolumeEntry entry, const std::string& status) {
+void PartitionScanner::Add(VolumeEntry entry, const Event& status) {
     entry.location = std::to_string(entries_.size());
-    if (!status.empty()) progress->SetStatus(status);
+    if (status.step != Step::None) progress->Report(status);
     entries_.push_back(entry);
     if (onVolume) onVolume(entries_.back());
 }
@@ -229,7 +231,7 @@ int PartitionScanner::ScanPartitionTables(SectorReader& reader) {
                 }
             }
         }
-        if (!summary_.gptWalked && gptFormat) progress->SetStatus("GPT header not found.");
+        if (!summary_.gptWalked && gptFormat) progress->Report(Event(Step::GptHeaderMissing));
     }
     if (!summary_.gptWalked && !gptFormat) {
         if (unit_ == 512 && reader.ReportedSectorSize() == 0) unit_ = MbrSectorSize(reader, mbr);
@@ -274,20 +276,20 @@ bool PartitionScanner::WalkGpt(SectorReader& reader, std::uint64_t headerSector,
         if (m) {
             // Boot-sector volumes are sized by their boot sector; below 1 MiB they are not listed.
             if (m->kind == BootKind::Ntfs) ++ntfsCount_;
-            std::string status = StatusFor(m->kind, ntfsCount_);
+            Event status = StatusFor(m->kind, ntfsCount_);
             if (m->volumeBytes >= (1u << 20)) {
                 v.fileSystem = ShownName(m->type);
                 v.sizeText = MiBText(m->volumeBytes, m->kind == BootKind::Ntfs ? "   " : "  ");
                 Add(v, status);
             } else {
-                progress->SetStatus(status);
+                progress->Report(status);
             }
         } else {
             m = TestHfsPlusHeader(ByteView(start).Sub(kHfsHeaderOffset, 512));
             if (!m) m = TestExtSuperblock(ByteView(start).Sub(kExtSuperblockOffset, 1024));
             v.fileSystem = m ? ShownName(m->type) : name;
             v.sizeText = Printf("%lld", static_cast<long long>((v.sectorCount * unit_) >> 20));
-            Add(v, m ? StatusFor(m->kind, ntfsCount_) : std::string());
+            Add(v, m ? StatusFor(m->kind, ntfsCount_) : Event());
         }
         if (StopNow()) {
             summary_.stopped = true;
@@ -314,21 +316,21 @@ void PartitionScanner::AddTableEntry(SectorReader& reader, std::uint8_t type, st
     // A Linux partition whose start holds nothing we know stays "ext".
     std::optional<BootMatch> m;
     if (first > 0 && first < kMaxSector) m = DetectVolumeAt(reader, first, unit_);
-    std::string status;
+    Event status;
     if (m) {
         v.fileSystem = ShownName(m->type);
         if (m->kind == BootKind::Ntfs) ++ntfsCount_;
         status = StatusFor(m->kind, ntfsCount_);
-        if (m->kind == BootKind::ExFat) status = "found FAT64...";
-        if (m->kind == BootKind::Ntfs && inChain) status = "found NTFS...";
+        if (m->kind == BootKind::ExFat) status = Event(Step::TypeFound).Kind("exfat");
+        if (m->kind == BootKind::Ntfs && inChain) status = Event(Step::TypeFound).Kind("ntfs");
     } else {
         const char* text = inChain ? row.chainStatus : row.mbrStatus;
-        if (inChain && type == 0x42) text = "found UNKNOWN...";
+        if (inChain && type == 0x42) text = "unknown";
         if (type == 0x07) {
             ++ntfsCount_;
-            status = inChain ? std::string("found NTFS...") : Printf("found NTFS %d...", ntfsCount_);
+            status = Event(Step::TypeFound, inChain ? 0 : ntfsCount_).Kind("ntfs");
         } else if (text != nullptr) {
-            status = text;
+            status = Event(Step::TypeFound).Kind(text);
         }
     }
     Add(v, status);
@@ -490,7 +492,7 @@ int PartitionScanner::ScanForVolumes(SectorReader& reader) {
     const std::uint64_t lastOfRange = std::min(hasEnd ? std::uint64_t(customEndSector) : deviceSectors, deviceSectors);
     const std::uint64_t span = std::max<std::uint64_t>(1, lastOfRange > firstSector ? lastOfRange - firstSector : 0);
 
-    progress->SetStatus("Scanning partition.....");
+    progress->Report(Event(Step::PartitionScan));
     progress->SetRange(0, 1000);
     AlignedBuffer piece(kPieceSectors * 512);
 
@@ -544,7 +546,7 @@ int PartitionScanner::ScanForVolumes(SectorReader& reader) {
                         break;
                     }
                 } else if (mib == 0 && m.kind != BootKind::Ext && m.kind != BootKind::HfsPlus) {
-                    progress->SetStatus("found unknown...");
+                    progress->Report(Event(Step::UnknownVolumeFound));
                 }
                 // The skip rule: go on at the first sector after the volume, so that
                 // its copies of the boot sector and its bulk are never read.
@@ -564,7 +566,7 @@ int PartitionScanner::ScanForVolumes(SectorReader& reader) {
         progress->SetPosition(static_cast<std::int64_t>(std::min<double>(1000.0, double(done) / double(span) * 1000.0)));
     }
     summary_.unreadableSectors = reader.FailedSectors() - failedBefore;
-    progress->SetStatus("Scanned Partitions");
+    progress->Report(Event(Step::PartitionsScanned));
     return 1;
 }
 

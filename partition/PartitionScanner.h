@@ -52,7 +52,7 @@ public:
     const VolumeScanSummary& Summary() const { return summary_; }
 
 private:
-    void Add(VolumeEntry entry, const std::string& status);
+    void Add(VolumeEntry entry, const Event& status);
     bool StopNow();
     bool Listed(std::uint64_t startSector) const;
     bool WalkGpt(SectorReader& reader, std::uint64_t headerSector, bool& readFailed);

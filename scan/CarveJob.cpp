@@ -11,18 +11,6 @@
 namespace tarnwell {
 
 namespace {
-const char* const kBusy = "Please wait for other process to complete";
-const char* const kDone = "Scanning processing done.Select save button to save the data..";
-// A stopped run found only what lies before the point it reached.
-const char* const kStopped =
-    "Scanning stopped before the end. Only what was found until then is listed; select save button to save it.";
-
-std::string Joined(const std::vector<std::string>& lines, std::size_t most) {
-    std::string text;
-    for (std::size_t i = 0; i < lines.size() && i < most; ++i) text += "\n" + lines[i];
-    if (lines.size() > most) text += "\n...";
-    return text;
-}
 }  // namespace
 
 CarveJob::CarveJob(ScanSession& session, ProgressSink& progress, Prompter& prompter)
@@ -35,7 +23,7 @@ CarveJob::~CarveJob() {
 
 bool CarveJob::RefuseWhileBusy() {
     if (!busy_) return false;
-    prompter_.Inform(kBusy);
+    prompter_.Inform(Event(Step::Busy));
     return true;
 }
 
@@ -50,13 +38,13 @@ bool CarveJob::LoadDefaults(const std::string& path) {
     }
     engine_ = std::make_unique<Carver>();
     if (!list.error.empty()) {
-        prompter_.Inform(list.error);
+        prompter_.Inform(Event(Step::SignatureFileError).Detail(list.error));
         return false;
     }
     auto refused = list.refused;
     auto more = engine_->AddSignatures(list.records);
     refused.insert(refused.end(), more.begin(), more.end());
-    if (!refused.empty()) prompter_.Inform("Some signature types were left out:" + Joined(refused, 8));
+    if (!refused.empty()) prompter_.Inform(Event(Step::SignaturesLeftOut).Lines(refused));
     return true;
 }
 
@@ -64,14 +52,14 @@ bool CarveJob::LoadFile(const std::string& path) {
     if (RefuseWhileBusy()) return false;
     SignatureFile list = ReadSignatureFile(path);
     if (!list.error.empty()) {
-        prompter_.Inform(list.error);
+        prompter_.Inform(Event(Step::SignatureFileError).Detail(list.error));
         return false;
     }
     if (!engine_) engine_ = std::make_unique<Carver>();
     auto refused = list.refused;
     auto more = engine_->AddSignatures(list.records);
     refused.insert(refused.end(), more.begin(), more.end());
-    if (!refused.empty()) prompter_.Inform("Some signature types were left out:" + Joined(refused, 8));
+    if (!refused.empty()) prompter_.Inform(Event(Step::SignaturesLeftOut).Lines(refused));
     return true;
 }
 
@@ -79,26 +67,24 @@ CarveStart CarveJob::StartRun(std::function<void(std::size_t, const CarvedItem&)
                               std::function<void(const CarveSummary&)> done) {
     if (RefuseWhileBusy()) return CarveStart::Busy;
     if (!engine_) {
-        prompter_.Inform("enter the info file first..");
+        prompter_.Inform(Event(Step::NoSignatureFile));
         return CarveStart::NoEngine;
     }
     if (engine_->Settings().empty()) {
         // Carving without a single type would read the whole volume for nothing.
-        prompter_.Inform("No file types are loaded, so there is nothing to look for. "
-                         "Tick \"Load Default Items\" or choose a valid settings file.");
+        prompter_.Inform(Event(Step::NoSignatureTypes));
         return CarveStart::NoTypes;
     }
     const VolumeEntry& volume = session_.selectedVolume;
     std::uint64_t volumeBytes = volume.SizeBytes();
     if (volumeBytes == 0) {
-        prompter_.Inform("zero size volume..");
+        prompter_.Inform(Event(Step::ZeroSizeVolume));
         return CarveStart::ZeroSize;
     }
     if ((!session_.reader || session_.reader->fileLength() == 0) && !session_.SourcePath().empty())
         session_.OpenReader(session_.SourcePath());
     if (!session_.reader || session_.reader->fileLength() == 0) {
-        prompter_.Inform("The drive could not be opened for reading, so nothing can be recovered from it. "
-                         "Go Back and choose the drive again.");
+        prompter_.Inform(Event(Step::CarveNoSource));
         return CarveStart::NoSource;
     }
     // A volume reaching past the source's end is scanned to the source's end.
@@ -109,7 +95,7 @@ CarveStart CarveJob::StartRun(std::function<void(std::size_t, const CarvedItem&)
     busy_ = true;
     Carver* engine = engine_.get();
     Launch([this, engine, reader, onFound = std::move(onFound), done = std::move(done)] {
-        progress_.SetStatus("Processing.....");
+        progress_.Report(Event(Step::Carving));
         engine->CarveVolume(reader, progress_, &control_, [&](const FoundFile& f) {
             CarvedItem item{f.start, f.length, engine->Extension(f), engine->Category(f), engine->ItemName(f), f.partial};
             std::size_t index;
@@ -121,14 +107,10 @@ CarveStart CarveJob::StartRun(std::function<void(std::size_t, const CarvedItem&)
             if (onFound) onFound(index, item);
         });
         const CarveSummary summary = engine->Summary();
-        prompter_.Inform(summary.stopped ? kStopped : kDone);
-        if (summary.unreadableSectors > 0) {
-            char text[160];
-            std::snprintf(text, sizeof text, "%llu sectors could not be read; they were taken as zeros.",
-                          static_cast<unsigned long long>(summary.unreadableSectors));
-            prompter_.Inform(text);
-        }
-        progress_.SetStatus(summary.stopped ? "Processing stopped" : "Processing done");
+        prompter_.Inform(Event(Step::CarveFinished).Stopped(summary.stopped));
+        if (summary.unreadableSectors > 0)
+            prompter_.Inform(Event(Step::UnreadableSectors, static_cast<std::int64_t>(summary.unreadableSectors)));
+        progress_.Report(Event(Step::CarveEnded).Stopped(summary.stopped));
         control_.Reset();
         busy_ = false;
         if (done) done(summary);
@@ -140,15 +122,15 @@ bool CarveJob::StartSave(std::vector<std::size_t> indices, std::string outputFol
                          std::function<void(const CarveSaveReport&)> done) {
     if (RefuseWhileBusy()) return false;
     if (indices.empty()) {
-        prompter_.Inform("Please Select item from tree to save");
+        prompter_.Inform(Event(Step::NothingSelected));
         return false;
     }
     if (outputFolder.empty()) {
-        prompter_.Inform("select output folder");
+        prompter_.Inform(Event(Step::NoOutputFolder));
         return false;
     }
     if (!session_.reader) {
-        prompter_.Inform("Please Restart the program to re begin necessary initialization...");
+        prompter_.Inform(Event(Step::ReaderMissing));
         return false;
     }
     std::vector<CarvedItem> items;
@@ -173,7 +155,7 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
     OutputWriter writer(outputFolder);
     if (!session_.SourcePath().empty()) writer.RefuseSource(session_.SourcePath());
     if (auto problem = writer.Problem()) {
-        prompter_.Inform(*problem);
+        prompter_.Inform(Event(Step::OutputRefused).Detail(*problem));
         report.failed = items.size();
         report.errors.push_back(*problem);
         return report;
@@ -183,7 +165,7 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
     writer.SetStop(&control_);
     CarveOutput output(writer);
     progress_.SetRange(0, static_cast<std::int64_t>(items.size()));
-    progress_.SetStatus("Saving files.....");
+    progress_.Report(Event(Step::CarveSaving));
     for (const CarvedItem& item : items) {
         if (!control_.Checkpoint()) {
             report.stopped = true;
@@ -197,36 +179,29 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
     report.failed = writer.FilesFailed();
     report.errors = writer.Errors();
 
-    char text[200];
-    // "work done" only for a save that wrote every file it was asked for.
-    const char* lead = report.stopped ? "Saving stopped" : report.failed > 0 ? "Saving ended" : "work done";
-    std::snprintf(text, sizeof text, "%s: %llu of %llu files written into %s", lead,
-                  static_cast<unsigned long long>(report.written), static_cast<unsigned long long>(items.size()),
-                  outputFolder.c_str());
-    std::string message = text;
-    if (report.failed > 0)
-        message += "\n" + std::to_string(report.failed) + " could not be written:" + Joined(report.errors, 8);
-    if (report.stopped) message += "\nStopped before the rest were written.";
-    prompter_.Inform(message);
-    progress_.SetStatus(report.failed > 0 ? "Saving done, with files not written" : "Saving done");
+    Event end(Step::CarveSaveEnded, static_cast<std::int64_t>(report.written), static_cast<std::int64_t>(items.size()));
+    end.failed = static_cast<std::int64_t>(report.failed);
+    end.Name(outputFolder).Lines(report.errors).Stopped(report.stopped);
+    prompter_.Inform(end);
+    progress_.Report(end);
     return report;
 }
 
 void CarveJob::Pause() {
     if (!busy_) return;
     control_.Pause();
-    progress_.SetStatus("Pause button pressed");
+    progress_.Report(Event(Step::Paused));
 }
 
 void CarveJob::Resume() {
     control_.Resume();
-    if (busy_) progress_.SetStatus("Resume button pressed");
+    if (busy_) progress_.Report(Event(Step::Resumed));
 }
 
 void CarveJob::Stop() {
     if (!busy_) return;  // a raised flag would cut the next run short
     control_.RequestStop();
-    progress_.SetStatus("Stop button pressed.Please wait for the process to stop");
+    progress_.Report(Event(Step::CarveStopAsked));
 }
 
 void CarveJob::Wait() {
@@ -246,11 +221,11 @@ void CarveJob::Launch(std::function<void()> work) {
         try {
             work();
         } catch (const std::exception& e) {
-            prompter_.Inform(std::string("The carve failed: ") + e.what() + ".");
+            prompter_.Inform(Event(Step::CarveFailed).Detail(e.what()));
             control_.Reset();
             busy_ = false;
         } catch (...) {
-            prompter_.Inform("The carve failed: an unknown error.");
+            prompter_.Inform(Event(Step::CarveFailed));
             control_.Reset();
             busy_ = false;
         }

@@ -30,25 +30,18 @@ void Report(SaveReport& report, const OutputWriter& writer) {
     report.errors = writer.Errors();
 }
 
-// "work done" is kept for a save that wrote every file whole; anything less is
-// said with its counts, so a full disk or a stop never reads as success.
-std::string EndText(const SaveReport& r, std::uint64_t asked) {
+// Only a save that wrote every file whole ends done; anything less carries its
+// counts, so a full disk or a stop never reads as success.
+Event EndEvent(const SaveReport& r, std::uint64_t asked) {
     // A file the writer finished may still have failed (no data to write), so
     // the files tried less the failures bound what was written whole.
     const std::uint64_t tried = r.files > r.failed ? r.files - r.failed : 0;
     const std::uint64_t written = std::min(r.written, tried);
     const std::uint64_t whole = written > r.partial ? written - r.partial : 0;
-    if (!r.stopped && r.failed == 0 && r.partial == 0) return "work done";
-    char counts[200];
-    std::snprintf(counts, sizeof counts, "%s: %llu of %llu files written whole, %llu partial, %llu failed.",
-                  r.stopped ? "Saving stopped" : "Saving ended", static_cast<unsigned long long>(whole),
-                  static_cast<unsigned long long>(asked), static_cast<unsigned long long>(r.partial),
-                  static_cast<unsigned long long>(r.failed));
-    std::string text = counts;
-    const std::size_t most = 8;
-    for (std::size_t i = 0; i < r.errors.size() && i < most; ++i) text += "\n" + r.errors[i];
-    if (r.errors.size() > most) text += "\n...";
-    return text;
+    Event e(Step::SaveEnded, static_cast<std::int64_t>(whole), static_cast<std::int64_t>(asked));
+    e.partial = static_cast<std::int64_t>(r.partial);
+    e.failed = static_cast<std::int64_t>(r.failed);
+    return e.Lines(r.errors).Stopped(r.stopped);
 }
 }  // namespace
 
@@ -56,7 +49,7 @@ SaveReport RunSave(FileSystemParser& parser, const SaveRequest& request, Prompte
                    ProgressSink& progress) {
     SaveReport report;
     if (request.outputFolder.empty()) {
-        prompter.Inform("select output folder");
+        prompter.Inform(Event(Step::NoOutputFolder));
         return report;
     }
     auto chains = Outermost(request.ticked);
@@ -69,16 +62,12 @@ SaveReport RunSave(FileSystemParser& parser, const SaveRequest& request, Prompte
             count += parser.Info(chain.back()).folder ? parser.CountFiles(chain.back()) : 1;
     }
     progress.SetRange(0, static_cast<std::int64_t>(count));
-    char question[160];
-    std::snprintf(question, sizeof question,
-                  "number of files found inside this folder = %lld .do u want to continue dumping these files..?",
-                  static_cast<long long>(count));
-    if (!prompter.AskYesNo(question)) return report;
+    if (!prompter.AskYesNo(Event(Step::SaveConfirm, static_cast<std::int64_t>(count)))) return report;
 
     OutputWriter writer(request.outputFolder);
     if (!request.sourcePath.empty()) writer.RefuseSource(request.sourcePath);
     if (auto problem = writer.Problem()) {
-        prompter.Inform(*problem);
+        prompter.Inform(Event(Step::OutputRefused).Detail(*problem));
         report.errors.push_back(*problem);
         report.failed = 1;
         return report;
@@ -132,8 +121,8 @@ SaveReport RunSave(FileSystemParser& parser, const SaveRequest& request, Prompte
     }
     progress.SetPosition(static_cast<std::int64_t>(count));
     Report(report, writer);
-    const std::string end = EndText(report, count);
-    if (end != "work done") progress.SetStatus(end.substr(0, end.find('\n')));
+    const Event end = EndEvent(report, count);
+    if (OutcomeOf(end) != Outcome::Done) progress.Report(end);
     prompter.Inform(end);
     return report;
 }
@@ -141,7 +130,7 @@ SaveReport RunSave(FileSystemParser& parser, const SaveRequest& request, Prompte
 ExtractStatus SaveOneFile(FileSystemParser& parser, RowId row, const std::string& outputFolder,
                           const std::string& sourcePath, Prompter& prompter, bool tellPath) {
     if (outputFolder.empty()) {
-        prompter.Inform("select output folder");
+        prompter.Inform(Event(Step::NoOutputFolder));
         return ExtractStatus::WriteFailed;
     }
     EntryInfo info = parser.Info(row);
@@ -149,29 +138,23 @@ ExtractStatus SaveOneFile(FileSystemParser& parser, RowId row, const std::string
     OutputWriter writer(outputFolder);
     if (!sourcePath.empty()) writer.RefuseSource(sourcePath);
     if (auto problem = writer.Problem()) {
-        prompter.Inform(*problem);
+        prompter.Inform(Event(Step::OutputRefused).Detail(*problem));
         return ExtractStatus::WriteFailed;
     }
     ExtractStatus status = parser.ExtractFile(row, writer, writer.Root());
     // A file that was not written, or written with gaps, is said so on every
     // kind of volume, whether or not the kind tells the path of a whole one.
     if (status == ExtractStatus::Failed || status == ExtractStatus::WriteFailed) {
-        std::string text = "The file " + OutputWriter::SafeName(info.name) + " could not be saved";
-        if (!writer.Errors().empty()) text += ": " + writer.Errors().back();
-        prompter.Inform(text);
+        prompter.Inform(Event(Step::FileNotSaved)
+                            .Name(OutputWriter::SafeName(info.name))
+                            .Detail(writer.Errors().empty() ? std::string() : writer.Errors().back()));
         return status;
     }
-    std::string text;
-    if (tellPath) {
-        char path[4200];
-        std::snprintf(path, sizeof path, "file is dumped in path  :  %s   ",
-                      (outputFolder + "/" + OutputWriter::SafeName(info.name)).c_str());
-        text = path;
-    }
-    if (status == ExtractStatus::Partial)
-        text += std::string(text.empty() ? "" : "\n") + "The file " + OutputWriter::SafeName(info.name) +
-                " was saved partly: some of its data could not be read and stands as zeros.";
-    if (!text.empty()) prompter.Inform(text);
+    // Kinds that tell where a whole file went say so; a partial one is told on every kind.
+    Event saved = Event(Step::FileSaved).Name(OutputWriter::SafeName(info.name));
+    if (tellPath) saved.Detail(outputFolder + "/" + OutputWriter::SafeName(info.name));
+    saved.partial = status == ExtractStatus::Partial ? 1 : 0;
+    if (tellPath || saved.partial > 0) prompter.Inform(saved);
     return status;
 }
 

@@ -7,11 +7,6 @@
 namespace tarnwell {
 
 namespace {
-const char* const kBusy = "Please wait for other process to complete";
-const char* const kDone = "Scanning processing done.Select save button to save the data.";
-// A stopped scan must not read as a finished one: its rows are only part of the volume's.
-const char* const kStopped =
-    "Scanning stopped before the end. Only what was found until then is listed; select save button to save it.";
 
 // What an exception that escaped a parser says, for the job's error outcome.
 std::string FailureText() {
@@ -28,9 +23,9 @@ std::string FailureText() {
 
 const char* ModeName(RecoveryMode mode) {
     switch (mode) {
-        case RecoveryMode::Standard: return "Standard";
-        case RecoveryMode::Advanced: return "Advanced";
-        case RecoveryMode::Deep: return "Deep";
+        case RecoveryMode::Standard: return "standard";
+        case RecoveryMode::Advanced: return "advanced";
+        case RecoveryMode::Deep: return "deep";
     }
     return "";
 }
@@ -48,16 +43,16 @@ bool ScanJob::Start() {
     const VolumeEntry& volume = session_.selectedVolume;
     row_ = Dispatch(volume.fileSystem, session_.recoveryMode);
     if (row_.kind == ParserKind::None) {
-        prompter_.Inform("not a valid drive.");
-        progress_.SetStatus("Not a valid Drive .Go back");
+        prompter_.Inform(Event(Step::VolumeNotReadable));
+        progress_.Report(Event(Step::VolumeNotReadable));
         return false;
     }
     if (row_.kind != ParserKind::HfsPlus && !session_.reader) {
-        prompter_.Inform("Please Restart the program to re begin necessary initialization...");
+        prompter_.Inform(Event(Step::ReaderMissing));
         return false;
     }
-    if (row_.kind == ParserKind::Ntfs) progress_.SetStatus("ntfs partition selected....");
-    if (row_.kind == ParserKind::HfsPlus) progress_.SetStatus("HFS+ partition selected....");
+    if (row_.kind == ParserKind::Ntfs) progress_.Report(Event(Step::NtfsSelected));
+    if (row_.kind == ParserKind::HfsPlus) progress_.Report(Event(Step::HfsPlusSelected));
 
     // Opening replaces the session's reader, so it comes before the parser takes it.
     if (session_.volumeChosen && row_.kind != ParserKind::HfsPlus) session_.OpenReader(volume.location);
@@ -72,14 +67,13 @@ bool ScanJob::Start() {
     links.advanced = session_.advanced;
     parser_ = maker_(row_.parserName, links);
     if (!parser_) {
-        prompter_.Inform(std::string("not a valid drive.") + " (" + ParserKindName(row_.kind) +
-                         " volumes cannot be read by this build)");
-        progress_.SetStatus("Not a valid Drive .Go back");
+        prompter_.Inform(Event(Step::NoParser).Kind(ParserKindName(row_.kind)));
+        progress_.Report(Event(Step::VolumeNotReadable));
         return false;
     }
     if (!row_.startsWorker) {
-        prompter_.Inform(std::string("The ") + ModeName(session_.recoveryMode) + " mode is not available for " +
-                         ParserKindName(row_.kind) + " volumes.");
+        prompter_.Inform(
+            Event(Step::ModeNotAvailable).Name(ModeName(session_.recoveryMode)).Kind(ParserKindName(row_.kind)));
         return false;
     }
 
@@ -104,17 +98,17 @@ void ScanJob::RunScan() {
     const bool stopped = control_.StopRequested() || parser_->stopFlag.load();
     ScanOutcome outcome;
     if (!failure.empty()) {
-        prompter_.Inform("The scan failed: " + failure + ". What it found is not shown.");
-        progress_.SetStatus("Work Aborted....");
+        prompter_.Inform(Event(Step::ScanFailed).Detail(failure));
+        progress_.Report(Event(Step::ScanAborted));
         outcome = ScanOutcome::Aborted;
     } else if (!ok && row_.kind != ParserKind::HfsPlus) {
         outcome = ScanOutcome::Refused;  // the parser has given its message
     } else {
         if (row_.kind == ParserKind::HfsPlus) {
-            progress_.SetStatus(!ok ? "Work Aborted...." : stopped ? kStopped : "Work Done.");
+            progress_.Report(Event(!ok ? Step::ScanAborted : stopped ? Step::ScanStopped : Step::ScanDone));
         } else {
-            prompter_.Inform(stopped ? kStopped : kDone);
-            progress_.SetStatus(stopped ? kStopped : kDone);
+            prompter_.Inform(Event(stopped ? Step::ScanStopped : Step::ScanFinished));
+            progress_.Report(Event(stopped ? Step::ScanStopped : Step::ScanFinished));
         }
         outcome = !ok ? ScanOutcome::Aborted : stopped ? ScanOutcome::Stopped : ScanOutcome::Completed;
     }
@@ -129,12 +123,12 @@ void ScanJob::RunScan() {
 void ScanJob::Pause() {
     if (!busy_) return;
     control_.Pause();
-    progress_.SetStatus("Pause button pressed");
+    progress_.Report(Event(Step::Paused));
 }
 
 void ScanJob::Resume() {
     control_.Resume();
-    if (busy_) progress_.SetStatus("Resume button pressed");
+    if (busy_) progress_.Report(Event(Step::Resumed));
 }
 
 void ScanJob::Stop() {
@@ -143,7 +137,7 @@ void ScanJob::Stop() {
     if (!parser_ || !busy_) return;
     parser_->stopFlag = true;
     control_.RequestStop();
-    progress_.SetStatus("stop button pressed.Please wait for the process to be stopped.");
+    progress_.Report(Event(Step::ScanStopAsked));
 }
 
 void ScanJob::Wait() {
@@ -163,7 +157,7 @@ void ScanJob::Launch(std::function<void()> work) {
 
 bool ScanJob::RefuseWhileBusy() {
     if (busy_ || !parser_) {
-        prompter_.Inform(kBusy);
+        prompter_.Inform(Event(Step::Busy));
         return true;
     }
     return false;
@@ -181,7 +175,7 @@ bool ScanJob::StartSave(SaveRequest request, std::function<void(const SaveReport
             std::string failure = FailureText();
             report.ran = true;
             report.errors.push_back("the save failed: " + failure);
-            prompter_.Inform("The save failed: " + failure + ".");
+            prompter_.Inform(Event(Step::SaveFailed).Detail(failure));
         }
         control_.Reset();
         parser_->stopFlag = false;
@@ -199,22 +193,22 @@ bool ScanJob::StartSearch(std::string pattern, std::function<void(const SearchHi
         std::uint64_t hits = 0;
         auto count = [&](const SearchHit& hit) {
             ++hits;
-            progress_.SetStatus("searched file " + std::to_string(hits));
+            progress_.Report(Event(Step::SearchHit, static_cast<std::int64_t>(hits)));
             if (onHit) onHit(hit);
         };
         SearchEnd end = SearchEnd::Stopped;
         try {
             end = SearchNames(*parser_, pattern, count, [this] { return control_.Checkpoint(); }, progress_);
         } catch (...) {
-            prompter_.Inform("The search failed: " + FailureText() + ".");
+            prompter_.Inform(Event(Step::SearchFailed).Detail(FailureText()));
         }
         if (end == SearchEnd::InvalidPattern) {
-            prompter_.Inform("such characters are not allowed for search.Try again with different pattern.");
+            prompter_.Inform(Event(Step::SearchInvalidPattern));
         } else {
             control_.Reset();
             parser_->stopFlag = false;
-            prompter_.Inform("Searching Finished");
-            progress_.SetStatus("Searching Finished");
+            prompter_.Inform(Event(Step::SearchFinished));
+            progress_.Report(Event(Step::SearchFinished));
         }
         busy_ = false;
         if (done) done(end);
@@ -229,7 +223,7 @@ ExtractStatus ScanJob::SaveFile(RowId row, const std::string& outputFolder) {
     try {
         return SaveOneFile(*parser_, row, outputFolder, session_.SourcePath(), prompter_, tellPath);
     } catch (...) {
-        prompter_.Inform("The file could not be saved: " + FailureText() + ".");
+        prompter_.Inform(Event(Step::FileSaveFailed).Detail(FailureText()));
         return ExtractStatus::Failed;
     }
 }

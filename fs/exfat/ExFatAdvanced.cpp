@@ -119,9 +119,7 @@ void ExFatParser::ScanEntries() {
         if (next < p + own) next = p + own;
         if (foundEntries_.size() != reported) {
             reported = foundEntries_.size();
-            char text[64];
-            std::snprintf(text, sizeof text, "found Entry %zu ", reported);
-            Status(text);
+            Status(Event(Step::FoundEntry, static_cast<std::int64_t>(reported)));
         }
         links_.progress->SetPosition(static_cast<std::int64_t>((p + own) * 1000 / volumeSize_));
     }
@@ -308,22 +306,22 @@ bool ExFatParser::ScanAdvanced() {
     foundEntries_.clear();
     volumeSize_ = VolumeBytes();
     if (volumeSize_ < 24 * 512) {
-        links_.prompter->Inform("The volume is too small to hold an exFAT file system.");
+        links_.prompter->Inform(Event(Step::VolumeTooSmall).Kind("exfat"));
         return false;
     }
     TableFinder finder(links_.view, volumeSize_, TableKind::ExFat, *links_.progress, links_.control);
-    Status("Finding Fat64 tables....");
+    Status(Event(Step::FindingTables).Kind("exfat"));
     const TableCandidates found = links_.advanced.found ? *links_.advanced.found : finder.Find(links_.advanced.max);
     std::uint32_t shift = 0;
     if (!Pick(found.clusterSizes, links_.advanced.cluster, shift) || !SetClusterShift(shift)) {
-        links_.prompter->Inform("The picked cluster size is not one an exFAT volume can have.");
+        links_.prompter->Inform(Event(Step::BadClusterSize).Kind("exfat"));
         return false;
     }
     std::uint64_t fat = 0, heap = 0;
     Pick(found.tables, links_.advanced.table, fat);
     Pick(found.heaps, links_.advanced.heap, heap);
     ScanEntries();
-    Status("Maintaining TreeStructure for Tree Control");
+    Status(Event(Step::AdvancedTree));
     // Without a table (wiped) the heap still places every cluster; chains are
     // then taken as contiguous.
     if (heap > 0 && heap < volumeSize_) {
@@ -334,7 +332,7 @@ bool ExFatParser::ScanAdvanced() {
         root.attributes = 0x10;
         root.name = "DUMMY ENTRY";
         entries_.push_back(root);
-        links_.prompter->Inform("NO HEAP_OFFSET_ENTRY found ..");
+        links_.prompter->Inform(Event(Step::NoHeap).Kind("exfat"));
     }
     LinkTree();
     links_.progress->SetRange(0, 100);

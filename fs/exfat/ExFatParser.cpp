@@ -41,7 +41,7 @@ ExFatParser::ExFatParser(ParserLinks links) : FileSystemParser(std::move(links))
 bool ExFatParser::ReadBootSector() {
     std::vector<std::uint8_t> boot(512);
     if (!links_.view.ReadAt(0, boot.data(), boot.size())) {
-        links_.prompter->Inform("cant read file");
+        links_.prompter->Inform(Event(Step::ExFatUnreadable));
         return false;
     }
     ByteView b(boot);
@@ -207,15 +207,15 @@ void ExFatParser::LinkTree() {
 bool ExFatParser::Scan(RecoveryMode mode) {
     if (mode == RecoveryMode::Advanced) return ScanAdvanced();
     if (!ReadBootSector()) {
-        links_.prompter->Inform("Selected Drive is not in exFat Format");
+        links_.prompter->Inform(Event(Step::NotThisFileSystem).Kind("exfat"));
         return false;
     }
-    Status("processing file and directory entries...");
-    Status("Finding Fat64 File And Directory entries recursively....");
+    Status(Event(Step::ProcessingEntries));
+    Status(Event(Step::FindingEntries).Kind("exfat"));
     links_.progress->SetRange(0, 0);
     FindEntries();
     LinkTree();
-    Status("creating tree Structure...");
+    Status(Event(Step::ExFatTreeCreating));
     return true;
 }
 

@@ -19,12 +19,6 @@ std::vector<std::uint64_t> BackupGroups(std::uint64_t limit) {
     std::sort(groups.begin(), groups.end());
     return groups;
 }
-
-std::string Printf(const char* format, long long a, long long b) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, a, b);
-    return text;
-}
 }  // namespace
 
 ExtParser::ExtParser(ParserLinks links) : FileSystemParser(std::move(links)) {}
@@ -97,7 +91,7 @@ void ExtParser::ParseGroups() {
     }
     for (std::uint64_t g = 0; g < groups_.size(); ++g) {
         if (!Checkpoint()) break;
-        Status(Printf("parsing group %lld  of %lld ", static_cast<long long>(g + 1), count));
+        Status(Event(Step::ExtGroup, static_cast<std::int64_t>(g + 1), count));
         links_.progress->SetPosition(static_cast<std::int64_t>(g + 1));
         ParseInodeTable(g);
     }
@@ -227,13 +221,13 @@ bool ExtParser::Scan(RecoveryMode) {
     nameNext_ = nullptr;
 
     if (!AttachReader()) {
-        links_.prompter->Inform("The volume cannot be read.");
+        links_.prompter->Inform(Event(Step::ExtUnreadable));
         return false;
     }
     volumeSize_ = links_.volume.SizeBytes();
     if (volumeSize_ == 0) volumeSize_ = reader_->Available();
     if (volumeSize_ == 0 || !FindSuperblock() || !ReadGroupDescriptors()) {
-        links_.prompter->Inform("No ext2/ext3/ext4 superblock was found on this volume.");
+        links_.prompter->Inform(Event(Step::NotThisFileSystem).Kind("ext"));
         return false;
     }
     volumeSize_ = sb_.VolumeBytes();

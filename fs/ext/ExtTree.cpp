@@ -21,12 +21,6 @@ std::uint16_t ModeOfType(std::uint8_t type) {
     static constexpr std::uint16_t modes[8] = {0, kRegular, kDir, kCharDev, kBlockDev, kFifo, kSocket, kSymlink};
     return type < 8 ? modes[type] : 0;
 }
-
-std::string Printf(const char* format, long long a, long long b) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, a, b);
-    return text;
-}
 }  // namespace
 
 void ExtParser::WalkDirectories() {
@@ -45,12 +39,12 @@ void ExtParser::WalkDirectories() {
     for (std::size_t k = 0; k < dirNumbers_.size(); ++k) {
         if (!Checkpoint()) break;
         if (k % 64 == 0) {
-            Status(Printf("parsing inode entry %lld  of %lld ", static_cast<long long>(k + 1), n));
+            Status(Event(Step::ExtInode, static_cast<std::int64_t>(k + 1), n));
             links_.progress->SetPosition(static_cast<std::int64_t>(k + 1));
         }
         WalkDirectory(dirNumbers_[k], ByteView(dirInodes_[k]), scratch, buffer);
     }
-    Status(Printf("parsed inode entry %lld  of %lld ", n, n));
+    Status(Event(Step::ExtInodesDone, n, n));
     links_.progress->SetPosition(n);
 }
 
@@ -112,7 +106,7 @@ std::int32_t ExtParser::OrphanFolder() {
 }
 
 void ExtParser::BuildRecordMap() {
-    Status("clearing vector....");
+    Status(Event(Step::ClearingRows));
     dirInodes_.clear();
     dirInodes_.shrink_to_fit();
     dirNumbers_.clear();
@@ -131,7 +125,7 @@ void ExtParser::AppendChild(std::int32_t parent, std::int32_t child, std::vector
 }
 
 void ExtParser::LinkTree() {
-    Status("Maintaining Parent Child....");
+    Status(Event(Step::ParentChild));
     const std::size_t nameRows = rows_.size();
     links_.progress->SetRange(0, static_cast<std::int64_t>(nameRows));
 
@@ -182,8 +176,7 @@ void ExtParser::LinkTree() {
     for (std::size_t r = 1; r < nameRows; ++r) {
         // Linking is quick and a row left unlinked would be lost, so Stop does not cut it short.
         if (r % 4096 == 0) {
-            Status(Printf("Maintaining Parent Child for record %lld of %lld....", static_cast<long long>(r),
-                          static_cast<long long>(nameRows)));
+            Status(Event(Step::ParentChildRecord, static_cast<std::int64_t>(r), static_cast<std::int64_t>(nameRows)));
             links_.progress->SetPosition(static_cast<std::int64_t>(r));
         }
         std::int32_t folder = FindInode(rowParentInode_[r]);
@@ -215,8 +208,7 @@ void ExtParser::LinkTree() {
         AppendChild(orphanFolder(), row, lastChild);
     }
     if (orphans >= 0) AppendChild(0, orphans, lastChild);
-    Status(Printf("Maintaining Parent Child for record %lld of %lld....", static_cast<long long>(nameRows),
-                  static_cast<long long>(nameRows)));
+    Status(Event(Step::ParentChildRecord, static_cast<std::int64_t>(nameRows), static_cast<std::int64_t>(nameRows)));
     links_.progress->SetPosition(static_cast<std::int64_t>(nameRows));
 
     // Below a deleted folder everything is deleted; below ORPHAN_ENTRY, orphaned.
@@ -235,7 +227,7 @@ void ExtParser::LinkTree() {
 }
 
 void ExtParser::FillTree() {
-    Status("filling root entries in  tree....");
+    Status(Event(Step::RootEntries));
 }
 
 RowId ExtParser::FirstChild(RowId row) const {

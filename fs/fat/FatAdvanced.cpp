@@ -59,26 +59,26 @@ std::uint64_t DataStartFromFolders(const VolumeView& reader, std::uint64_t fatAt
 
 }  // namespace
 
-bool FatParser::ChooseGeometry(std::string& problem) {
+bool FatParser::ChooseGeometry(Event& problem) {
     const VolumeView& reader = links_.view;
     const bool fat32 = std::string(kindText_) == "Fat32";
     const std::uint64_t length = reader.Available();
     const std::uint64_t volumeSize =
         links_.volume.SizeBytes() != 0 ? std::min(links_.volume.SizeBytes(), length) : length;
     if (volumeSize < 16 * kSectorSize) {
-        problem = "The volume is too small to hold a FAT file system.";
+        problem = Event(Step::VolumeTooSmall).Kind(fat32 ? "fat32" : "fat16");
         return false;
     }
     const TableKind kind = fat32 ? TableKind::Fat32 : TableKind::Fat16;
     TableFinder finder(reader, volumeSize, kind, *links_.progress, links_.control);
-    Status(std::string("Finding ") + kindText_ + " tables....");
+    Status(Event(Step::FindingTables).Kind(fat32 ? "fat32" : "fat16"));
     TableCandidates found = links_.advanced.found ? *links_.advanced.found : finder.Find(links_.advanced.max);
     if (found.stopped) stopped_ = true;
     const std::uint64_t fatAt = Pick<std::uint64_t>(found.tables, links_.advanced.table, 0);
     const std::uint32_t spc = Pick<std::uint32_t>(found.clusterSizes, links_.advanced.cluster, 0);
     // Handed-over lists may hold anything: only a power of two up to 256 sectors is a FAT cluster.
     if (fatAt == 0 || fatAt % kSectorSize != 0 || spc == 0 || spc > 256 || (spc & (spc - 1)) != 0) {
-        problem = std::string("NO FAT  ") + (fat32 ? "FAT32" : "FAT16") + "-ENTRY found ..";
+        problem = Event(Step::NoTable).Kind(fat32 ? "fat32" : "fat16");
         return false;
     }
 
@@ -142,7 +142,7 @@ bool FatParser::ChooseGeometry(std::string& problem) {
     const std::uint64_t meta = std::uint64_t(p.reservedSectors) + std::uint64_t(copies) * p.sectorsPerFat +
                                (p.RootDirBytes() + kSectorSize - 1) / kSectorSize;
     if (meta >= p.totalSectors) {
-        problem = "The picked table and cluster size leave no data area.";
+        problem = Event(Step::NoDataArea);
         return false;
     }
     p.clusterCount = (p.totalSectors - meta) / spc;
@@ -161,15 +161,15 @@ bool FatParser::ScanAdvanced() {
     if (!links_.view) return false;
     advanced_ = true;
     entries_.clear();
-    std::string problem;
+    Event problem;
     if (!ChooseGeometry(problem)) {
         links_.prompter->Inform(problem);
         return false;
     }
     ReadFat();
-    Status("Maintaining directory Structure in AdvanceScanning");
+    Status(Event(Step::AdvancedDirectories));
     FindEntries();
-    Status("Maintaining TreeStructure for Tree Control");
+    Status(Event(Step::AdvancedTree));
     LinkTree();
     NameRecycledFiles();
     links_.progress->SetRange(0, 100);

@@ -35,6 +35,21 @@ std::string AttributeText(std::uint8_t a) {
     return t;
 }
 
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// The refusal names the kind the caller asked for (FAT12 reads through the FAT16
+// parser) and the kind the boot sector holds, when it holds one.
+Event NotThisFat(const std::string& volumeKind, bool fat32Parser, const std::vector<std::uint8_t>& bootSector) {
+    std::string asked = Lower(volumeKind);
+    if (asked != "fat12" && asked != "fat16" && asked != "fat32") asked = fat32Parser ? "fat32" : "fat16";
+    Event e = Event(Step::NotThisFileSystem).Kind(asked);
+    if (auto p = ParseFatBootSector(bootSector)) e.Found(Lower(FatKindName(p->kind)));
+    return e;
+}
 }  // namespace
 
 FatParser::FatParser(ParserLinks links, const char* kindText)
@@ -74,22 +89,22 @@ bool FatParser::ReadFat() {
 bool FatParser::Scan(RecoveryMode mode) {
     if (mode == RecoveryMode::Advanced) return ScanAdvanced();
     if (mode != RecoveryMode::Standard) {
-        std::string kinds = std::string(kindText_) == "Fat32" ? "FAT32" : "FAT12 and FAT16";
-        links_.prompter->Inform(std::string(mode == RecoveryMode::Deep ? "The deep scan" : "The advanced scan") +
-                                " is not available for " + kinds + " volumes yet; the standard and advanced scans read them.");
+        links_.prompter->Inform(Event(Step::FatModeNotAvailable)
+                                    .Name(mode == RecoveryMode::Deep ? "deep" : "advanced")
+                                    .Kind(std::string(kindText_) == "Fat32" ? "fat32" : "fat16"));
         return false;
     }
     if (!ReadBootSector()) {
-        links_.prompter->Inform(std::string("Selected Drive is not in ") + kindText_ + " Format");
+        links_.prompter->Inform(NotThisFat(links_.volume.fileSystem, std::string(kindText_) == "Fat32", bootSector_));
         return false;
     }
     ReadFat();
-    Status(std::string("Finding ") + kindText_ + " File And Directory entries recursively....");
+    Status(Event(Step::FindingEntries).Kind(std::string(kindText_) == "Fat32" ? "fat32" : "fat16"));
     FindEntries();
-    Status("maintaining tree Structure in vector...");
+    Status(Event(Step::TreeInRows));
     LinkTree();
-    Status("Creating Tree Structure....");
-    Status("Tree Structure Created.");
+    Status(Event(Step::TreeCreating));
+    Status(Event(Step::TreeCreated));
     NameRecycledFiles();
     links_.progress->SetRange(0, 100);
     links_.progress->SetPosition(100);

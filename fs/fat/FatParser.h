@@ -79,7 +79,7 @@ private:
 
     bool Fat32() const { return boot_.kind == FatKind::Fat32; }
     bool ScanAdvanced();
-    bool ChooseGeometry(std::string& problem);
+    bool ChooseGeometry(Event& problem);
     std::uint64_t MaxDirClusters() const;
     void ReadRoot();
     void ReadFolder(const FolderJob& job, std::deque<FolderJob>& live, std::deque<FolderJob>& deferred);

@@ -210,7 +210,7 @@ bool FatParser::IsDirectoryHead(ByteView cluster, std::uint32_t c) const {
 }
 
 void FatParser::FindLostFolders() {
-    Status("Searching the volume for folders of the earlier file system....");
+    Status(Event(Step::EarlierFolders));
     std::vector<std::uint32_t> heads;
     std::vector<bool> claimed(table_.Limit(), false);
     const std::uint32_t perChunk = static_cast<std::uint32_t>(std::max<std::size_t>(1, kScanChunk / clusterSize_));

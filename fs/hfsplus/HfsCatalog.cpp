@@ -58,7 +58,7 @@ bool HfsPlusParser::ReadExtentsNodes() {
 bool HfsPlusParser::ReadCatalogNodes() {
     catalogOpen_ = catalog_.Open(links_.view, MapFork(volumeHeader.catalogFile, kCatalogFileId, kDataFork));
     if (!catalogOpen_) {
-        Status("The catalog file cannot be read");
+        Status(Event(Step::HfsCatalogUnreadable));
         return false;
     }
     catalogNodeSize = catalog_.NodeSize();

@@ -26,7 +26,7 @@ bool LooksLikeCatalogLeaf(const std::uint8_t* node, std::size_t size) {
 
 bool HfsPlusParser::ScanCatalogNodes() {
     if (blockSize == 0) {
-        Status("BlockSize not valid .Aborting..");
+        Status(Event(Step::HfsBadBlockSize));
         return false;
     }
     deepScan = true;
@@ -44,10 +44,10 @@ bool HfsPlusParser::ScanCatalogNodes() {
     std::uint64_t volumeBytes = std::uint64_t(volumeHeader.totalBlocks) * blockSize;
     if (links_.view.source().fileLength() > 0) volumeBytes = std::min(volumeBytes, links_.view.Available());
     if (volumeBytes < nodeSize) {
-        Status("BlockSize not valid .Aborting..");
+        Status(Event(Step::HfsBadBlockSize));
         return false;
     }
-    Status("Scanning the volume for catalog nodes....");
+    Status(Event(Step::HfsScanningNodes));
     links_.progress->SetRange(0, static_cast<std::int64_t>(volumeBytes / blockSize));
     std::vector<std::uint8_t> buffer;
     for (std::uint64_t pos = 0; pos + nodeSize <= volumeBytes; pos += kScanChunk) {

@@ -60,7 +60,7 @@ bool HfsPlusParser::Scan(RecoveryMode mode) {
     if (!catalogRead && !deepScan) return false;
     ReadAttributes();
     if (deepScan && !ScanCatalogNodes() && !catalogRead) return false;
-    Status("Maintaining Parent Child....");
+    Status(Event(Step::ParentChild));
     ResolveLinksAndSizes();
     AddResourceRows();
     LinkCatalog();

@@ -86,10 +86,7 @@ void NtfsParser::DeepScanRecords() {
             }
             rowsByNumber.emplace_back(e.recordNumber, row);
             if (++found % 1024 == 1) {
-                char text[96];
-                std::snprintf(text, sizeof text, "MFT ENTRY %llu Found.Parsing it ..",
-                              static_cast<unsigned long long>(entries.size()));
-                Status(text);
+                Status(Event(Step::NtfsDeepRecord, static_cast<std::int64_t>(entries.size())));
             }
             return true;
         },
@@ -150,10 +147,7 @@ std::uint64_t NtfsParser::FindMftCandidates(std::uint64_t maximum) {
             MftCandidate c;
             if (!MftCandidateAt(offset - 7 * size, size, c)) return true;  // $MFTMirr and the like are no MFT
             mftCandidates.push_back(c);
-            char text[96];
-            std::snprintf(text, sizeof text, "MFT ENTRY %llu Found.Parsing it ...",
-                          static_cast<unsigned long long>(mftCandidates.size()));
-            Status(text);
+            Status(Event(Step::NtfsMftCandidate, static_cast<std::int64_t>(mftCandidates.size())));
             return mftCandidates.size() < maximum;
         },
         true);

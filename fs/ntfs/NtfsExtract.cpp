@@ -285,14 +285,14 @@ ExtractStatus NtfsParser::ExtractData(RowId row, FileSink& sink) {
     if (row >= entries.size() || row == orphanIndex || entries[row].signature != 0x454C4946) return ExtractStatus::Failed;
     const NtfsEntry& e = entries[row];
     if (e.kind == 'D') {
-        links_.prompter->Inform("This is  " + std::string(Name(row)) + " directory .Please specify file names ");
+        links_.prompter->Inform(Event(Step::IsDirectory).Name(std::string(Name(row))));
         return ExtractStatus::Failed;
     }
     try {
         DataStream stream;
         std::string problem;
         if (!LoadDataStream(row, stream, problem)) {
-            links_.prompter->Inform(problem);
+            links_.prompter->Inform(Event(Step::DataUnreadable).Detail(problem));
             return ExtractStatus::Failed;
         }
         if (!stream.found) return stream.damaged ? ExtractStatus::Partial : ExtractStatus::Ok;
@@ -307,7 +307,7 @@ ExtractStatus NtfsParser::ExtractData(RowId row, FileSink& sink) {
         }
         return status;
     } catch (const std::exception& ex) {
-        links_.prompter->Inform(std::string("Exception :  ") + ex.what() + "   ");
+        links_.prompter->Inform(Event(Step::Exception).Detail(ex.what()));
         return ExtractStatus::Failed;
     }
 }

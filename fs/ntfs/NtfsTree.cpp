@@ -19,12 +19,6 @@ namespace {
 constexpr std::size_t kMftChunk = 4u << 20;
 constexpr const char* kOrphanName = "ORPHAN_ENTRY";
 
-std::string Printf(const char* format, unsigned long long value) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 }  // namespace
 
 NtfsParser::NtfsParser(ParserLinks links) : FileSystemParser(std::move(links)) {}
@@ -49,15 +43,15 @@ bool NtfsParser::Scan(RecoveryMode mode) {
         scanMode = mode;
         bool ok = true;
         if (mode == RecoveryMode::Deep) {
-            Status(" scanning for mft entries in deep mode ....");
+            Status(Event(Step::NtfsDeepScanning));
             DeepScanRecords();
         } else if (mode == RecoveryMode::Advanced) {
             ChooseAdvancedPicks();
             ok = UseMftCandidate(*chosenCandidate);
-            if (!ok) links_.prompter->Inform("The picked MFT candidate holds no usable MFT record.");
+            if (!ok) links_.prompter->Inform(Event(Step::NoMftRecord));
             if (ok) ReadMftRecords();
         } else {
-            Status(" ParsingBasedOnMFT is going on....");
+            Status(Event(Step::NtfsParsingMft));
             ok = LocateMft();
             if (ok) ReadMftRecords();
         }
@@ -67,7 +61,7 @@ bool NtfsParser::Scan(RecoveryMode mode) {
         return ok;
     } catch (const std::exception& e) {
         // An allocation the volume asked for could not be had: keep what was found.
-        links_.prompter->Inform(std::string("Exception :  ") + e.what() + "   ");
+        links_.prompter->Inform(Event(Step::Exception).Detail(e.what()));
         if (orphanIndex == kNoRow) {
             try {
                 BuildTree();
@@ -107,16 +101,16 @@ bool NtfsParser::ReadBootSector() {
 
 bool NtfsParser::LocateMft() {
     if (bootSector) {
-        Status("boot sector is fine.Getting run of mft entry...");
+        Status(Event(Step::NtfsBootFine));
         for (std::uint64_t lcn : {bootSector->mftLcn, bootSector->mftMirrorLcn}) {
             if (lcn == 0 || lcn >= VolumeClusters()) continue;
             if (ReadMftRunList(lcn * clusterSize)) {
-                Status("Got run...");
+                Status(Event(Step::NtfsGotRun));
                 return true;
             }
         }
     }
-    Status("boot sector corrupt.Scanning for first mft entry...");
+    Status(Event(Step::NtfsBootCorrupt));
     return SearchMftRecord();
 }
 
@@ -130,7 +124,7 @@ bool NtfsParser::SearchMftRecord() {
             std::vector<std::uint8_t> copy(bytes, bytes + recordSize);
             RecordSummary s = SummarizeRecord(copy.data(), copy.size());
             if (!s.hasName || s.name != "$MFT" || (s.hasRecordNumber && s.recordNumber != 0)) return true;
-            Status("found mft entry.getting its run ...");
+            Status(Event(Step::NtfsFoundMft));
             std::uint64_t lcn = 0;
             for (const Attribute& a : Attributes(copy)) {
                 if (a.type != kData || !a.nonResident || a.nameLength != 0 || a.StartVcn() != 0) continue;
@@ -147,7 +141,7 @@ bool NtfsParser::SearchMftRecord() {
                 clusterSize = offset / lcn;
                 if (UsableRecordSize(ownSize)) recordSize = static_cast<std::uint32_t>(ownSize);
                 if (ReadMftRunList(offset)) {
-                    Status("got run ...");
+                    Status(Event(Step::NtfsGotMftRun));
                     found = true;
                     return false;
                 }
@@ -278,13 +272,13 @@ void NtfsParser::ReadMftRecords() {
         std::uint64_t streamOffset = first * recordSize;
         const ClusterRun* run = mftRuns.Find(streamOffset / clusterSize);
         if (run != nullptr && run != announced) {
-            Status(Printf("parsing %llu cluster of MFT run.", static_cast<unsigned long long>(run->lcn)));
+            Status(Event(Step::NtfsRunCluster, static_cast<std::int64_t>(run->lcn)));
             announced = run;
         }
         ReadRange(mftRuns, streamOffset, count * recordSize, chunk.data());
         for (std::uint64_t j = 0; j < count; ++j) {
             RowId row = first + j;
-            if (row % 4096 == 0) Status(Printf("parsing MFT entry %llu...", row));
+            if (row % 4096 == 0) Status(Event(Step::NtfsRecord, static_cast<std::int64_t>(row)));
             NtfsEntry& e = entries[row];
             std::uint64_t at = streamOffset + j * recordSize;
             const ClusterRun* r = mftRuns.Find(at / clusterSize);

@@ -97,7 +97,7 @@ TEST_P(ExFatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
     if (c.handOver) links.advanced.found = found;
     auto recovered = MakeParser("exFAT", links);
     ASSERT_TRUE(recovered);
-    ASSERT_TRUE(recovered->Scan(RecoveryMode::Advanced)) << (prompter.informed.empty() ? "" : prompter.informed.back());
+    ASSERT_TRUE(recovered->Scan(RecoveryMode::Advanced)) << (prompter.informed.empty() ? 0 : int(prompter.informed.back().step));
 
     auto theirs = test::ParseFls(test::ReadImageFile(std::string(c.image) + ".fls"));
     auto before = test::ListParser(*intact);
@@ -287,7 +287,7 @@ public:
     explicit StopAfterFirstBlock(JobControl& control) : control_(control) {}
     void SetRange(std::int64_t, std::int64_t) override {}
     void SetPosition(std::int64_t) override { control_.RequestStop(); }
-    void SetStatus(const std::string&) override {}
+    void Report(const Event&) override {}
 
 private:
     JobControl& control_;

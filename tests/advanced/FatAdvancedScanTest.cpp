@@ -97,7 +97,7 @@ TEST_P(FatAdvancedScan, ListsWhatFlsListsWithTheOriginalBytes) {
 
     MemoryReader damagedReader(damaged);
     auto recovered = Parse(damagedReader, prompter, c.kind, RecoveryMode::Advanced, c.table, c.cluster);
-    ASSERT_TRUE(recovered) << (prompter.informed.empty() ? "" : prompter.informed.back());
+    ASSERT_TRUE(recovered) << (prompter.informed.empty() ? 0 : int(prompter.informed.back().step));
 
     auto theirs = test::ParseFls(test::ReadImageFile(std::string(c.image) + ".fls"));
     auto before = test::ListParser(*intact);

@@ -98,8 +98,11 @@ TEST(SignatureFile, SaveAndLoadAgreeAndIndicesCount) {
     std::string message;
     auto png = BuildSignatureRecord(Png(), message);
     ASSERT_TRUE(png);
-    EXPECT_EQ(AppendSignatureRecord(path, *png), "everything initialized well.....");
-    EXPECT_EQ(AppendSignatureRecord(path, *png), "everything initialized well.....");
+    int index = -1;
+    EXPECT_EQ(AppendSignatureRecord(path, *png, &index), AppendResult::Appended);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(AppendSignatureRecord(path, *png, &index), AppendResult::Appended);
+    EXPECT_EQ(index, 1);
     SignatureFile f = ReadSignatureFile(path);
     ASSERT_TRUE(f.error.empty());
     ASSERT_EQ(f.records.size(), 2u);
@@ -116,8 +119,8 @@ TEST(SignatureFile, SaveAndLoadAgreeAndIndicesCount) {
         full.insert(full.end(), b.begin(), b.end());
     }
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(full.data()), full.size());
-    EXPECT_EQ(AppendSignatureRecord(path, *png), "a settings file holds at most 256 records");
-    EXPECT_EQ(AppendSignatureRecord((dir / "no/such/dir/x.txt").string(), *png), "file can not be created");
+    EXPECT_EQ(AppendSignatureRecord(path, *png), AppendResult::FileFull);
+    EXPECT_EQ(AppendSignatureRecord((dir / "no/such/dir/x.txt").string(), *png), AppendResult::CannotCreate);
 }
 
 TEST(SignatureFile, HostileFilesAreRefusedRecordByRecord) {

@@ -81,7 +81,7 @@ TEST(SignaturesCommand, AddThenListAgree) {
     auto add = test::RunCli({"signatures", "add", file, "--ext", "abc", "--start", "0x41,0x42", "--end", "0x43,0x44",
                              "--approx", "4096", "--category", "Mine"});
     ASSERT_EQ(add.exitCode, 0) << add.err;
-    EXPECT_EQ(add.out, "everything initialized well.....\n");
+    EXPECT_EQ(add.out, "record 0 (abc) appended to " + file + "\n");
     auto bad = test::RunCli({"signatures", "add", file, "--ext", "x", "--start", ","});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_EQ(bad.err, "signature length is zero..\n");

@@ -258,7 +258,7 @@ TEST(FatCommands, ModesItCannotRunAndSourcesThatAreNoVolume) {
     EXPECT_EQ(none.exitCode, 2);
     auto forced = test::RunCli({"list", (dir / "zeros.img").string(), "--fs", "fat32"});
     EXPECT_EQ(forced.exitCode, 2);
-    EXPECT_NE(forced.err.find("Selected Drive is not in Fat32 Format"), std::string::npos) << forced.err;
+    EXPECT_NE(forced.err.find("error: not a FAT32 file system"), std::string::npos) << forced.err;
     auto noSource = test::RunCli({"list", (dir / "absent.img").string()});
     EXPECT_EQ(noSource.exitCode, 2);
 }

@@ -109,14 +109,16 @@ TEST_F(Interrupt, EachCommandStopsKeepsWhatItFoundAndExitsOne) {
         std::string stopped;  // on stderr after the stop
         std::string kept;     // on stdout: found before the stop
     };
-    const std::string formatted = "Searching the volume for folders of the earlier file system";
+    // -v names each phase as it begins: the long one is the ready sign.
+    const std::string formatted = "tarnwell: searching";  // for the folders of the earlier file system
     const std::vector<Case> cases = {
-        {{"list", fat_, "--formatted"}, formatted, "stopped: showing what was found so far", "a.txt"},
-        {{"search", fat_, "A\\.TXT", "--formatted"}, formatted, "stopped: 1 found", "a.txt"},
-        {{"carve", zeros_}, "Scanning raw sectors", "stopped: 0 files found", ""},
-        {{"volumes", zeros_, "--advanced"}, "Scanning partition", "stopped; the volumes found so far are listed",
-         "VOLUME"},
-        {{"candidates", fat_}, "found fat entry", "stopped; the candidates found so far are listed", "TABLE"},
+        {{"list", fat_, "--formatted", "-v"}, formatted, "stopped: showing what was found so far", "a.txt"},
+        {{"search", fat_, "A\\.TXT", "--formatted", "-v"}, formatted, "stopped: 1 found", "a.txt"},
+        {{"carve", zeros_, "-v"}, "tarnwell: carving", "stopped: 0 files found", ""},
+        {{"volumes", zeros_, "--advanced", "-v"}, "tarnwell: scanning for volumes",
+         "stopped; the volumes found so far are listed", "VOLUME"},
+        {{"candidates", fat_, "-v"}, "tarnwell: reading tables", "stopped; the candidates found so far are listed",
+         "TABLE"},
     };
     for (int signal : {SIGINT, SIGTERM}) {
         for (const auto& c : cases) {
@@ -132,7 +134,7 @@ TEST_F(Interrupt, EachCommandStopsKeepsWhatItFoundAndExitsOne) {
 
 // Two signals of one kind sent at once may merge into one; two kinds never do.
 TEST_F(Interrupt, ASecondSignalEndsTheProcess) {
-    Run r = SignalWhenReady({"list", fat_, "--formatted"}, "Searching the volume for folders", {SIGINT, SIGTERM});
+    Run r = SignalWhenReady({"list", fat_, "--formatted", "-v"}, "tarnwell: searching", {SIGINT, SIGTERM});
     ASSERT_TRUE(WIFSIGNALED(r.status)) << r.err;
     EXPECT_TRUE(WTERMSIG(r.status) == SIGINT || WTERMSIG(r.status) == SIGTERM) << WTERMSIG(r.status);
 }

@@ -64,7 +64,7 @@ TEST(VolumesCommand, TableScanTextAndJson) {
     EXPECT_EQ(start, "94208");
     EXPECT_EQ(lines[4].substr(0, 16), "4        ext4   ");
     EXPECT_EQ(lines[5].substr(0, 16), "5        exFAT  ");
-    EXPECT_NE(text.err.find("found FAT 16..."), std::string::npos);  // status texts on stderr
+    EXPECT_EQ(text.err, "");  // the wizard's status texts stay in the wizard
 
     auto json = test::RunCli({"volumes", img, "--json"});
     EXPECT_EQ(json.exitCode, 0);
@@ -99,7 +99,7 @@ TEST(VolumesCommand, AdvancedScanOfAZeroedDisk) {
     EXPECT_EQ(rows[1]["start_sector"], 73728);
     EXPECT_EQ(rows[2]["fs"], "ext4");
     EXPECT_EQ(rows[2]["found_by"], "scan");
-    EXPECT_NE(r.err.find("Scanning partition....."), std::string::npos);
+    EXPECT_EQ(r.err, "");  // no bar and no phases on a file
 
     auto ranged = test::RunCli({"volumes", img, "--advanced", "--range", "70000:80000", "--json"});
     ASSERT_EQ(JsonLines(ranged.out).size(), 1u) << ranged.out;

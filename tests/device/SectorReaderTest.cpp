@@ -120,7 +120,7 @@ TEST(FileReader, OpenFailuresSayInvalidHandle) {
         FileReader reader(prompter);
         EXPECT_FALSE(reader.Open(path)) << path;
         ASSERT_EQ(prompter.informed.size(), 1u);
-        EXPECT_EQ(prompter.informed[0], "invalid handle ...");
+        EXPECT_EQ(prompter.informed[0].step, Step::SourceNotOpened);
         EXPECT_FALSE(reader.LastError().empty());
         EXPECT_EQ(reader.deviceSectorCount(), 0u);
         std::vector<std::uint8_t> buf(512, 0xAA);

@@ -216,7 +216,8 @@ TEST_F(ExFat4k, RefusesWhatIsNotExFat) {
     ExFatParser p(LinksFor(reader, prompter));
     EXPECT_FALSE(p.Scan(RecoveryMode::Standard));
     ASSERT_EQ(prompter.informed.size(), 1u);
-    EXPECT_EQ(prompter.informed[0], "Selected Drive is not in exFat Format");
+    EXPECT_EQ(prompter.informed[0].step, Step::NotThisFileSystem);
+    EXPECT_EQ(prompter.informed[0].kind, "exfat");
 }
 
 TEST_F(ExFat4k, CorruptDirectoriesNeverCrash) {

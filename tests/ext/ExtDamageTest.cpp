@@ -198,9 +198,12 @@ class Statuses final : public ProgressSink {
 public:
     void SetRange(std::int64_t, std::int64_t) override {}
     void SetPosition(std::int64_t) override {}
-    void SetStatus(const std::string& text) override { texts.push_back(text); }
-    bool Has(const std::string& t) const { return std::find(texts.begin(), texts.end(), t) != texts.end(); }
-    std::vector<std::string> texts;
+    void Report(const Event& event) override { said.push_back(event); }
+    bool Has(Step step, std::int64_t count = 0, std::int64_t total = 0) const {
+        return std::any_of(said.begin(), said.end(),
+                           [&](const Event& e) { return e.step == step && e.count == count && e.total == total; });
+    }
+    std::vector<Event> said;
 };
 
 TEST(ExtScan, StatusTextsAndRefusal) {
@@ -210,9 +213,10 @@ TEST(ExtScan, StatusTextsAndRefusal) {
     RecordingPrompter prompter;
     ScannedImage img = ScanBytes(bytes, &progress, &prompter);
     ASSERT_TRUE(img.scanned);
-    for (const char* t : {"parsing group 1  of 2 ", "parsing group 2  of 2 ", "clearing vector....",
-                          "Maintaining Parent Child....", "filling root entries in  tree...."})
-        EXPECT_TRUE(progress.Has(t)) << t;
+    EXPECT_TRUE(progress.Has(Step::ExtGroup, 1, 2));
+    EXPECT_TRUE(progress.Has(Step::ExtGroup, 2, 2));
+    for (Step s : {Step::ClearingRows, Step::ParentChild, Step::RootEntries})
+        EXPECT_TRUE(progress.Has(s)) << int(s);
     EXPECT_TRUE(prompter.informed.empty());
     EXPECT_EQ(img.parser->Info(img.parser->Root()).name, "ROOT");
 
@@ -221,7 +225,9 @@ TEST(ExtScan, StatusTextsAndRefusal) {
     RecordingPrompter refused;
     ScannedImage none = ScanBytes(zeros, nullptr, &refused);
     EXPECT_FALSE(none.scanned);
-    EXPECT_EQ(refused.informed.size(), 1u);
+    ASSERT_EQ(refused.informed.size(), 1u);
+    EXPECT_EQ(refused.informed[0].step, Step::NotThisFileSystem);
+    EXPECT_EQ(refused.informed[0].kind, "ext");
 }
 
 TEST(ExtScan, PermissionText) {

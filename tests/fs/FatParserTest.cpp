@@ -85,18 +85,29 @@ TEST(FatParser, RefusesTheWrongKindAndTheModesItCannotRun) {
     Parsed asFat32(f16, "FAT32");
     EXPECT_FALSE(asFat32.scanned);
     ASSERT_EQ(asFat32.prompter.informed.size(), 1u);
-    EXPECT_EQ(asFat32.prompter.informed[0], "Selected Drive is not in Fat32 Format");
+    EXPECT_EQ(asFat32.prompter.informed[0].step, Step::NotThisFileSystem);
+    EXPECT_EQ(asFat32.prompter.informed[0].kind, "fat32");
+    EXPECT_EQ(asFat32.prompter.informed[0].found, "fat16");
 
     FatFixture f32 = FatFixture::Fat32();
     Parsed asFat16(f32, "FAT16");
     EXPECT_FALSE(asFat16.scanned);
     ASSERT_EQ(asFat16.prompter.informed.size(), 1u);
-    EXPECT_EQ(asFat16.prompter.informed[0], "Selected Drive is not in Fat16 Format");
+    EXPECT_EQ(asFat16.prompter.informed[0].step, Step::NotThisFileSystem);
+    EXPECT_EQ(asFat16.prompter.informed[0].kind, "fat16");
+    EXPECT_EQ(asFat16.prompter.informed[0].found, "fat32");
+    // FAT12 is read by the FAT16 parser, but the refusal names what was asked.
+    Parsed asFat12(f32, "FAT12");
+    ASSERT_EQ(asFat12.prompter.informed.size(), 1u);
+    EXPECT_EQ(asFat12.prompter.informed[0].kind, "fat12");
+    EXPECT_EQ(asFat12.prompter.informed[0].found, "fat32");
 
     Parsed deep(f32, "FAT32", false, RecoveryMode::Deep);
     EXPECT_FALSE(deep.scanned);
     ASSERT_EQ(deep.prompter.informed.size(), 1u);
-    EXPECT_NE(deep.prompter.informed[0].find("not available"), std::string::npos);
+    EXPECT_EQ(deep.prompter.informed[0].step, Step::FatModeNotAvailable);
+    EXPECT_EQ(deep.prompter.informed[0].name, "deep");
+    EXPECT_EQ(ReasonOf(deep.prompter.informed[0].step), Reason::ModeNotAvailable);
 
     FatFixture zero = FatFixture::Fat16();
     zero.bytes[510] = 0;  // no boot sector at all

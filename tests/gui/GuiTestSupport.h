@@ -1,6 +1,6 @@
 #pragma once
 // What the GUI suites share: an application whose message boxes are answered
-// by a RecordingPrompter, whose lock, drive list and exit stay inside a
+// by a RecordingAnswers, whose lock, drive list and exit stay inside a
 // temporary folder, and whose results page reads a FakeParser.
 
 #include <QAbstractItemView>
@@ -32,7 +32,7 @@ void PlanCard(FakeParser& parser);
 
 struct GuiHarness {
     TempDir dir;
-    RecordingPrompter answers;
+    RecordingAnswers answers;
     int exitCode = -1;  // what the close box ended with, -1 while running
     int urlsOpened = 0;
     std::unique_ptr<WizardApp> app;

@@ -42,7 +42,7 @@ private slots:
     }
 
     void AWorkersQuestionIsAnsweredOnTheGuiThread() {
-        RecordingPrompter answers;
+        RecordingAnswers answers;
         answers.answers = {false};
         QtPrompter prompter(&answers);
         std::atomic<int> reply{-1};
@@ -58,7 +58,7 @@ private slots:
     }
 
     void ShutdownReleasesAWaitingWorker() {
-        RecordingPrompter answers;
+        RecordingAnswers answers;
         QtPrompter prompter(&answers);
         std::atomic<int> reply{-1};
         std::thread worker([&] { reply = prompter.AskYesNo("still there?") ? 1 : 0; });

@@ -45,7 +45,7 @@ private slots:
     void ASecondInstanceIsRefused() {
         GuiHarness first;
         WizardApp::Options o = first.Options(nullptr);
-        RecordingPrompter second;
+        RecordingAnswers second;
         o.answerer = &second;
         WizardApp other(o);
         QVERIFY(!other.InitInstance());

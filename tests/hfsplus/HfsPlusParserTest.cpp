@@ -413,18 +413,18 @@ class LastStatus final : public ProgressSink {
 public:
     void SetRange(std::int64_t, std::int64_t) override {}
     void SetPosition(std::int64_t) override {}
-    void SetStatus(const std::string& text) override {
+    void Report(const Event& event) override {
         std::lock_guard lock(mutex_);
-        last_ = text;
+        last_ = event.step;
     }
-    std::string Last() {
+    Step Last() {
         std::lock_guard lock(mutex_);
         return last_;
     }
 
 private:
     std::mutex mutex_;
-    std::string last_;
+    Step last_ = Step::None;
 };
 
 TEST(HfsScanJob, EndsWithWorkDoneOrWorkAborted) {
@@ -433,14 +433,14 @@ TEST(HfsScanJob, EndsWithWorkDoneOrWorkAborted) {
     struct Case {
         RecoveryMode mode;
         bool spoil;
-        const char* status;
+        Step status;
         ScanOutcome outcome;
     };
     const Case cases[] = {
-        {RecoveryMode::Standard, false, "Work Done.", ScanOutcome::Completed},
-        {RecoveryMode::Deep, false, "Work Done.", ScanOutcome::Completed},
-        {RecoveryMode::Standard, true, "Work Aborted....", ScanOutcome::Aborted},
-        {RecoveryMode::Deep, true, "Work Aborted....", ScanOutcome::Aborted},
+        {RecoveryMode::Standard, false, Step::ScanDone, ScanOutcome::Completed},
+        {RecoveryMode::Deep, false, Step::ScanDone, ScanOutcome::Completed},
+        {RecoveryMode::Standard, true, Step::ScanAborted, ScanOutcome::Aborted},
+        {RecoveryMode::Deep, true, Step::ScanAborted, ScanOutcome::Aborted},
     };
     for (const Case& c : cases) {
         std::vector<std::uint8_t> bytes = Bytes(image);

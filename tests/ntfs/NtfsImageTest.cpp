@@ -303,9 +303,12 @@ class RecordingProgress final : public ProgressSink {
 public:
     void SetRange(std::int64_t, std::int64_t upper) override { this->upper = upper; }
     void SetPosition(std::int64_t p) override { last = p; }
-    void SetStatus(const std::string& text) override { texts.push_back(text); }
-    bool Said(const std::string& text) const { return std::find(texts.begin(), texts.end(), text) != texts.end(); }
-    std::vector<std::string> texts;
+    void Report(const Event& event) override { said.push_back(event); }
+    bool Said(Step step, std::int64_t count = -1) const {
+        return std::any_of(said.begin(), said.end(),
+                           [&](const Event& e) { return e.step == step && (count < 0 || e.count == count); });
+    }
+    std::vector<Event> said;
     std::int64_t upper = 0, last = 0;
 };
 
@@ -324,15 +327,15 @@ TEST(NtfsImage, StatusTextsAndMessages) {
         links.prompter = &prompter;
         NtfsParser parser(links);
         ASSERT_TRUE(parser.Scan(RecoveryMode::Standard));
-        EXPECT_TRUE(progress.Said(" ParsingBasedOnMFT is going on...."));
+        EXPECT_TRUE(progress.Said(Step::NtfsParsingMft));
         if (zeroed) {
-            EXPECT_TRUE(progress.Said("boot sector corrupt.Scanning for first mft entry..."));
-            EXPECT_TRUE(progress.Said("found mft entry.getting its run ..."));
+            EXPECT_TRUE(progress.Said(Step::NtfsBootCorrupt));
+            EXPECT_TRUE(progress.Said(Step::NtfsFoundMft));
         } else {
-            EXPECT_TRUE(progress.Said("boot sector is fine.Getting run of mft entry..."));
-            EXPECT_TRUE(progress.Said("Got run..."));
+            EXPECT_TRUE(progress.Said(Step::NtfsBootFine));
+            EXPECT_TRUE(progress.Said(Step::NtfsGotRun));
         }
-        EXPECT_TRUE(progress.Said("parsing MFT entry 0..."));
+        EXPECT_TRUE(progress.Said(Step::NtfsRecord, 0));
         EXPECT_EQ(progress.last, progress.upper);
         EXPECT_TRUE(prompter.informed.empty());
 
@@ -341,7 +344,8 @@ TEST(NtfsImage, StatusTextsAndMessages) {
         test::TempDir out;
         test::ExtractTo(parser, paths.find("dir")->second, out);
         ASSERT_EQ(prompter.informed.size(), 1u);
-        EXPECT_EQ(prompter.informed[0], "This is  dir directory .Please specify file names ");
+        EXPECT_EQ(prompter.informed[0].step, Step::IsDirectory);
+        EXPECT_EQ(prompter.informed[0].name, "dir");
     }
 
     MemoryReader image(bytes);
@@ -351,8 +355,8 @@ TEST(NtfsImage, StatusTextsAndMessages) {
     links.progress = &progress;
     NtfsParser parser(links);
     parser.Scan(RecoveryMode::Deep);
-    EXPECT_TRUE(progress.Said(" scanning for mft entries in deep mode ...."));
-    EXPECT_TRUE(progress.Said("MFT ENTRY 1 Found.Parsing it .."));
+    EXPECT_TRUE(progress.Said(Step::NtfsDeepScanning));
+    EXPECT_TRUE(progress.Said(Step::NtfsDeepRecord, 1));
 }
 
 }  // namespace

@@ -417,10 +417,10 @@ class Recorder final : public ProgressSink {
 public:
     void SetRange(std::int64_t lo, std::int64_t hi) override { range = {lo, hi}; }
     void SetPosition(std::int64_t p) override { positions.push_back(p); }
-    void SetStatus(const std::string& t) override { statuses.push_back(t); }
+    void Report(const Event& e) override { statuses.push_back(e); }
     std::pair<std::int64_t, std::int64_t> range;
     std::vector<std::int64_t> positions;
-    std::vector<std::string> statuses;
+    std::vector<Event> statuses;
 };
 
 TEST(SectorSearch, StopKeepsTheRowsFoundAndProgressIsReported) {
@@ -438,10 +438,11 @@ TEST(SectorSearch, StopKeepsTheRowsFoundAndProgressIsReported) {
     ASSERT_EQ(p.Entries().size(), 2u);
     EXPECT_EQ(p.Entries()[1].startSector, 73728);
     EXPECT_EQ(progress.range, std::make_pair(std::int64_t(0), std::int64_t(1000)));
-    EXPECT_EQ(progress.statuses.front(), "Scanning partition.....");
-    EXPECT_EQ(progress.statuses.back(), "Scanned Partitions");
-    EXPECT_NE(std::find(progress.statuses.begin(), progress.statuses.end(), "found NTFS 1..."),
-              progress.statuses.end());
+    EXPECT_EQ(progress.statuses.front().step, Step::PartitionScan);
+    EXPECT_EQ(progress.statuses.back().step, Step::PartitionsScanned);
+    EXPECT_TRUE(std::any_of(progress.statuses.begin(), progress.statuses.end(), [](const Event& e) {
+        return e.step == Step::VolumeFound && e.kind == "ntfs" && e.count == 1;
+    }));
 
     // A whole run ends at 1000, rising all the way.
     control.Reset();

@@ -31,7 +31,9 @@ struct Case {
     const char* name;
     std::set<std::string> partial, missing;
     bool stop;
-    std::string end;  // the last thing the user is told
+    std::int64_t whole;              // the last event the user is told: files written whole
+    std::vector<std::string> lines;  // and the errors it lists
+    Outcome outcome;
     std::uint64_t failed, partialCount;
 };
 
@@ -60,7 +62,12 @@ TEST_P(SaveEnd, TheLastMessageCountsWhatWasNotWrittenWhole) {
     request.folder = folder;
     SaveReport report = RunSave(parser, request, prompter, progress);
     ASSERT_FALSE(prompter.informed.empty());
-    EXPECT_EQ(prompter.informed.back(), c.end);
+    const Event& end = prompter.informed.back();
+    EXPECT_EQ(end.step, Step::SaveEnded);
+    EXPECT_EQ(end.count, c.whole);
+    EXPECT_EQ(end.total, 3);
+    EXPECT_EQ(end.lines, c.lines);
+    EXPECT_EQ(OutcomeOf(end), c.outcome);
     EXPECT_EQ(report.failed, c.failed);
     EXPECT_EQ(report.partial, c.partialCount);
     EXPECT_EQ(report.stopped, c.stop);
@@ -69,16 +76,10 @@ TEST_P(SaveEnd, TheLastMessageCountsWhatWasNotWrittenWhole) {
 INSTANTIATE_TEST_SUITE_P(
     Saves, SaveEnd,
     ::testing::Values(
-        Case{"whole", {}, {}, false, "work done", 0, 0},
-        Case{"partial", {"b.jpg"}, {}, false, "Saving ended: 2 of 3 files written whole, 1 partial, 0 failed.", 0, 1},
-        Case{"failed",
-             {},
-             {"c.jpg"},
-             false,
-             "Saving ended: 2 of 3 files written whole, 0 partial, 1 failed.\nc.jpg: no data could be read",
-             1,
-             0},
-        Case{"stopped", {}, {}, true, "Saving stopped: 0 of 3 files written whole, 0 partial, 0 failed.", 0, 0}),
+        Case{"whole", {}, {}, false, 3, {}, Outcome::Done, 0, 0},
+        Case{"partial", {"b.jpg"}, {}, false, 2, {}, Outcome::Warning, 0, 1},
+        Case{"failed", {}, {"c.jpg"}, false, 2, {"c.jpg: no data could be read"}, Outcome::Warning, 1, 0},
+        Case{"stopped", {}, {}, true, 0, {}, Outcome::Stopped, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One file saved by a double click says so when it is not whole, whatever the
@@ -88,18 +89,18 @@ TEST(SaveOneFile, APartOrNothingOfTheFileIsSaid) {
         const char* name;
         bool tellPath;
         ExtractStatus status;
-        std::string told;  // empty: nothing
+        Step told;           // None: nothing
+        std::string detail;  // the path told, or why it was not saved
+        std::int64_t partial;
     };
     test::TempDir out;
-    const std::string dumped = "file is dumped in path  :  " + out.path().string() + "/";
+    const std::string dumped = out.path().string() + "/";
     const One cases[] = {
-        {"whole.jpg", false, ExtractStatus::Ok, ""},
-        {"whole2.jpg", true, ExtractStatus::Ok, dumped + "whole2.jpg   "},
-        {"gap.jpg", false, ExtractStatus::Partial,
-         "The file gap.jpg was saved partly: some of its data could not be read and stands as zeros."},
-        {"gap2.jpg", true, ExtractStatus::Partial,
-         dumped + "gap2.jpg   \nThe file gap2.jpg was saved partly: some of its data could not be read and stands as zeros."},
-        {"gone.jpg", true, ExtractStatus::Failed, "The file gone.jpg could not be saved: gone.jpg: no data could be read"},
+        {"whole.jpg", false, ExtractStatus::Ok, Step::None, "", 0},
+        {"whole2.jpg", true, ExtractStatus::Ok, Step::FileSaved, dumped + "whole2.jpg", 0},
+        {"gap.jpg", false, ExtractStatus::Partial, Step::FileSaved, "", 1},
+        {"gap2.jpg", true, ExtractStatus::Partial, Step::FileSaved, dumped + "gap2.jpg", 1},
+        {"gone.jpg", true, ExtractStatus::Failed, Step::FileNotSaved, "gone.jpg: no data could be read", 0},
     };
     NullProgress progress;
     ParserLinks links;
@@ -114,10 +115,16 @@ TEST(SaveOneFile, APartOrNothingOfTheFileIsSaid) {
         SCOPED_TRACE(cases[i].name);
         RecordingPrompter prompter;
         EXPECT_EQ(SaveOneFile(parser, rows[i], out.path().string(), "", prompter, cases[i].tellPath), cases[i].status);
-        if (cases[i].told.empty())
+        if (cases[i].told == Step::None) {
             EXPECT_TRUE(prompter.informed.empty());
-        else
-            EXPECT_EQ(prompter.informed, std::vector<std::string>{cases[i].told});
+            continue;
+        }
+        ASSERT_EQ(prompter.informed.size(), 1u);
+        const Event& told = prompter.informed[0];
+        EXPECT_EQ(told.step, cases[i].told);
+        EXPECT_EQ(told.name, cases[i].name);
+        EXPECT_EQ(told.detail, cases[i].detail);
+        EXPECT_EQ(told.partial, cases[i].partial);
     }
 }
 

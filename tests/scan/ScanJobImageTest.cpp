@@ -75,15 +75,16 @@ TEST_F(CardJob, FolderSaveWritesTheTreeBelowTheFolderAfterTheCount) {
     ASSERT_TRUE(job.StartSave(request, [&](const SaveReport& r) { report = r; }));
     job.Wait();
     ASSERT_EQ(prompter.asked.size(), 1u);
-    EXPECT_EQ(prompter.asked[0],
-              "number of files found inside this folder = 8 .do u want to continue dumping these files..?");
+    EXPECT_EQ(prompter.asked[0].step, Step::SaveConfirm);
+    EXPECT_EQ(prompter.asked[0].count, 8);
     EXPECT_EQ(report.written, 8u);
     EXPECT_EQ(report.failed, 0u);
     EXPECT_TRUE(fs::exists(out / "100CANON/IMG_0001.JPG")) << "below the folder, not in a folder of its name";
     EXPECT_TRUE(fs::exists(out / "100CANON/_MG_0003.JPG")) << "deleted ones too";
     EXPECT_FALSE(fs::exists(out / "DCIM"));
     EXPECT_EQ(fs::file_size(out / "100CANON/IMG_0004.JPG"), 15454u);
-    EXPECT_NE(std::find(prompter.informed.begin(), prompter.informed.end(), "work done"), prompter.informed.end());
+    ASSERT_EQ(prompter.Count(Step::SaveEnded), 1);
+    EXPECT_EQ(OutcomeOf(prompter.informed.back()), Outcome::Done);
 }
 
 }  // namespace

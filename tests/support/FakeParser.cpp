@@ -16,7 +16,7 @@ RowId FakeParser::Add(RowId parent, const std::string& name, bool folder, const 
 
 bool FakeParser::Scan(RecoveryMode) {
     if (!acceptVolume) {
-        links_.prompter->Inform("Selected Drive is not in Fake Format");
+        links_.prompter->Inform(Event(Step::NotThisFileSystem).Kind("fake"));
         return false;
     }
     links_.progress->SetRange(0, static_cast<std::int64_t>(nodes_.size()));
