@@ -158,7 +158,7 @@ VolumeChoice ChooseVolume(SectorReader& reader, const VolumeOptions& o) {
         FsType forced = FileSystemByName(o.fsKind).type;
         std::uint64_t ignored = 0;
         std::string found;
-        if (forced == FsType::Ext || forced == FsType::HfsPlus) found = DetectAt(reader, v.startSector, ignored);
+        if (forced == FsType::Ext || forced == FsType::HfsPlus) found = DetectAt(reader, v.startSector, v.sectorSize, ignored);
         kind = ForcedName(o.fsKind, found);
     } else if (o.startSector) {
         kind = DetectAt(reader, v.startSector, v.sectorSize, detected);

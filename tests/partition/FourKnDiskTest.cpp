@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "device/FileReader.h"
+#include "fs/FileSystemRegistry.h"
 #include "fs/OutputWriter.h"
-#include "fs/ParserFactory.h"
 #include "partition/PartitionScanner.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"
