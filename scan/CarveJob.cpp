@@ -1,10 +1,9 @@
 #include "scan/CarveJob.h"
 
-#include <exception>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "carve/DefaultSignatures.h"
 
@@ -34,7 +33,7 @@ CarveJob::~CarveJob() {
 }
 
 bool CarveJob::RefuseWhileBusy() {
-    if (!busy_) return false;
+    if (!worker_.Busy()) return false;
     prompter_.Inform(kBusy);
     return true;
 }
@@ -107,12 +106,11 @@ CarveStart CarveJob::StartRun(std::function<void(std::size_t, const CarvedItem&)
     // A volume reaching past the source's end is scanned to the source's end.
     if (reader.fileLength() > base) volumeBytes = std::min(volumeBytes, reader.fileLength() - base);
 
-    control_.Reset();
-    busy_ = true;
     Carver* engine = engine_.get();
-    Launch([this, engine, &reader, volumeBytes, onFound = std::move(onFound), done = std::move(done)] {
+    auto summary = std::make_shared<std::optional<CarveSummary>>();
+    auto work = [this, engine, &reader, volumeBytes, summary, onFound = std::move(onFound)] {
         progress_.SetStatus("Processing.....");
-        engine->CarveVolume(reader, volumeBytes, progress_, &control_, [&](const FoundFile& f) {
+        engine->CarveVolume(reader, volumeBytes, progress_, &worker_.Control(), [&](const FoundFile& f) {
             CarvedItem item{f.start, f.length, engine->Extension(f), engine->Category(f), engine->ItemName(f), f.partial};
             std::size_t index;
             {
@@ -122,19 +120,27 @@ CarveStart CarveJob::StartRun(std::function<void(std::size_t, const CarvedItem&)
             }
             if (onFound) onFound(index, item);
         });
-        const CarveSummary summary = engine->Summary();
-        prompter_.Inform(summary.stopped ? kStopped : kDone);
-        if (summary.unreadableSectors > 0) {
+        const CarveSummary ended = engine->Summary();
+        prompter_.Inform(ended.stopped ? kStopped : kDone);
+        if (ended.unreadableSectors > 0) {
             char text[160];
             std::snprintf(text, sizeof text, "%llu sectors could not be read; they were taken as zeros.",
-                          static_cast<unsigned long long>(summary.unreadableSectors));
+                          static_cast<unsigned long long>(ended.unreadableSectors));
             prompter_.Inform(text);
         }
-        progress_.SetStatus(summary.stopped ? "Processing stopped" : "Processing done");
-        control_.Reset();
-        busy_ = false;
-        if (done) done(summary);
-    });
+        progress_.SetStatus(ended.stopped ? "Processing stopped" : "Processing done");
+        *summary = ended;
+    };
+    // A run that failed still ends: the page is told, with what was found until then.
+    worker_.Start(
+        std::move(work),
+        [this, engine, summary](const std::string& failure) {
+            Failed(failure);
+            *summary = engine->Summary();
+        },
+        [summary, done = std::move(done)] {
+            if (done) done(**summary);
+        });
     return CarveStart::Started;
 }
 
@@ -159,14 +165,18 @@ bool CarveJob::StartSave(std::vector<std::size_t> indices, std::string outputFol
         for (std::size_t i : indices)
             if (i < items_.size()) items.push_back(items_[i]);
     }
-    control_.Reset();
-    busy_ = true;
-    Launch([this, items = std::move(items), outputFolder = std::move(outputFolder), done = std::move(done)] {
-        CarveSaveReport report = RunSave(items, outputFolder);
-        control_.Reset();
-        busy_ = false;
-        if (done) done(report);
-    });
+    auto report = std::make_shared<CarveSaveReport>();
+    const std::size_t asked = items.size();
+    worker_.Start([this, report, items = std::move(items),
+                   outputFolder = std::move(outputFolder)] { *report = RunSave(items, outputFolder); },
+                  [this, report, asked](const std::string& failure) {
+                      Failed(failure);
+                      report->failed = asked;  // how far it got is not known
+                      report->errors.push_back("the save failed: " + failure);
+                  },
+                  [report, done = std::move(done)] {
+                      if (done) done(*report);
+                  });
     return true;
 }
 
@@ -183,12 +193,12 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
     SectorReader& reader = *session_.reader;
     const std::int64_t base = session_.selectedVolume.startSector * static_cast<std::int64_t>(kSectorSize);
     reader.SetBaseOffset(base);
-    writer.SetStop(&control_);
+    writer.SetStop(&worker_.Control());
     CarveOutput output(writer);
     progress_.SetRange(0, static_cast<std::int64_t>(items.size()));
     progress_.SetStatus("Saving files.....");
     for (const CarvedItem& item : items) {
-        if (!control_.Checkpoint()) {
+        if (!worker_.Control().Checkpoint()) {
             report.stopped = true;
             break;
         }
@@ -216,49 +226,23 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
 }
 
 void CarveJob::Pause() {
-    if (!busy_) return;
-    control_.Pause();
-    progress_.SetStatus("Pause button pressed");
+    if (worker_.Pause()) progress_.SetStatus("Pause button pressed");
 }
 
 void CarveJob::Resume() {
-    control_.Resume();
-    if (busy_) progress_.SetStatus("Resume button pressed");
+    worker_.Resume();
+    if (worker_.Busy()) progress_.SetStatus("Resume button pressed");
 }
 
 void CarveJob::Stop() {
-    if (!busy_) return;  // a raised flag would cut the next run short
-    control_.RequestStop();
-    progress_.SetStatus("Stop button pressed.Please wait for the process to stop");
+    // A raised flag would cut the next run short.
+    if (worker_.Stop()) progress_.SetStatus("Stop button pressed.Please wait for the process to stop");
 }
 
-void CarveJob::Wait() {
-    std::thread done;
-    {
-        std::lock_guard lock(threadMutex_);
-        done = std::move(worker_);
-    }
-    if (done.joinable()) done.join();
-}
+void CarveJob::Wait() { worker_.Wait(); }
 
-void CarveJob::Launch(std::function<void()> work) {
-    Wait();  // the previous worker has ended: busy_ was clear
-    std::lock_guard lock(threadMutex_);
-    // No exception leaves the worker: it ends this run with an error, never the program.
-    worker_ = std::thread([this, work = std::move(work)] {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            prompter_.Inform(std::string("The carve failed: ") + e.what() + ".");
-            control_.Reset();
-            busy_ = false;
-        } catch (...) {
-            prompter_.Inform("The carve failed: an unknown error.");
-            control_.Reset();
-            busy_ = false;
-        }
-    });
-}
+// No exception leaves the worker: it ends this run with an error, never the program.
+void CarveJob::Failed(const std::string& failure) { prompter_.Inform("The carve failed: " + failure + "."); }
 
 std::vector<CarvedItem> CarveJob::Items() const {
     std::lock_guard lock(itemsMutex_);
