@@ -22,6 +22,7 @@ const char* StatusName(SavedStatus status) {
         case SavedStatus::Whole: return "ok";
         case SavedStatus::Partial: return "partial";
         case SavedStatus::Failed:
+        case SavedStatus::NotWritten:
         case SavedStatus::Stopped: break;
     }
     return "failed";

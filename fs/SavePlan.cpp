@@ -109,7 +109,7 @@ void SavePlan::SaveFile(RowId row, const EntryInfo& e, const OutputFolder* into,
     f.size = e.size;
     if (into == nullptr) {
         ++result_.failed, ++result_.attempted;
-        f.status = SavedStatus::Failed;
+        f.status = SavedStatus::NotWritten;
         f.reason = "its folder could not be made";
         if (s_.record) result_.files.push_back(std::move(f));
         return;
@@ -165,6 +165,7 @@ void SavePlan::SaveFile(RowId row, const EntryInfo& e, const OutputFolder* into,
             f.status = SavedStatus::Failed;
             f.reason = p_.LastProblem().empty() ? "no data could be read" : p_.LastProblem();
             if (status == ExtractStatus::WriteFailed) {
+                f.status = SavedStatus::NotWritten;
                 f.reason = "could not be written";
                 if (done && !done->error.empty())
                     f.reason += ": " + done->error;

@@ -41,8 +41,9 @@ struct SaveSelection {
 enum class SavedStatus {
     Whole,    // every byte written
     Partial,  // written, with bytes that could not be had (reason says which)
-    Failed,   // nothing kept (reason says why)
-    Stopped,  // cut short by a stop and removed: neither written nor failed
+    Failed,      // nothing usable could be read (reason says why)
+    NotWritten,  // the output refused it, or its folder could not be made (reason says why)
+    Stopped,     // cut short by a stop and removed: neither written nor failed
 };
 
 struct SavedFile {

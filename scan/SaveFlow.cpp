@@ -102,7 +102,18 @@ ExtractStatus SaveOneFile(FileSystemParser& parser, RowId row, const std::string
         prompter.Inform(*problem);
         return ExtractStatus::WriteFailed;
     }
-    ExtractStatus status = parser.ExtractFile(row, writer, writer.Root());
+    // Through the plan, so that bytes the source could not give make the file
+    // partial here too.
+    SaveSelection what;
+    what.rows = {{row}};
+    what.hash = false;
+    SaveResult result = SavePlan(parser, std::move(what)).Run(writer, writer.Root(), NoProgress());
+    if (result.files.empty()) return ExtractStatus::Failed;
+    const SavedFile& saved = result.files.front();
+    ExtractStatus status = saved.status == SavedStatus::Whole     ? ExtractStatus::Ok
+                           : saved.status == SavedStatus::Partial ? ExtractStatus::Partial
+                           : saved.status == SavedStatus::Failed  ? ExtractStatus::Failed
+                                                                  : ExtractStatus::WriteFailed;
     // A file that was not written, or written with gaps, is said so on every
     // kind of volume, whether or not the kind tells the path of a whole one.
     if (status == ExtractStatus::Failed || status == ExtractStatus::WriteFailed) {
@@ -115,7 +126,7 @@ ExtractStatus SaveOneFile(FileSystemParser& parser, RowId row, const std::string
     if (tellPath) {
         char path[4200];
         std::snprintf(path, sizeof path, "file is dumped in path  :  %s   ",
-                      (outputFolder + "/" + OutputWriter::SafeName(info.name)).c_str());
+                      (outputFolder + "/" + saved.output).c_str());
         text = path;
     }
     if (status == ExtractStatus::Partial)

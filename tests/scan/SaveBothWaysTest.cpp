@@ -14,6 +14,7 @@
 
 #include "scan/ScanJob.h"
 #include "support/FaultyReader.h"
+#include "support/ImageListing.h"
 #include "support/TempDir.h"
 #include "support/TestImages.h"
 
@@ -179,6 +180,14 @@ TEST_P(SaveBothWays, TheWizardWritesAndReportsWhatRecoverDoes) {
         EXPECT_EQ(wizardReport["summary"]["partial"], 1);
         EXPECT_EQ(wizardReport["summary"]["unreadable_bytes"], 512);
         EXPECT_NE(prompter.informed.back(), "work done") << "a file with unreadable bytes is not a success";
+        // The double click's one-file save hears the unreadable sector too.
+        const auto rows = test::ListParser(*job.Parser());
+        prompter.informed.clear();
+        test::TempDir one;
+        EXPECT_EQ(job.SaveFile(rows.at("bad.bin").row, one.path().string()), ExtractStatus::Partial);
+        ASSERT_EQ(prompter.informed.size(), 1u);
+        EXPECT_EQ(prompter.informed[0],
+                  "The file bad.bin was saved partly: some of its data could not be read and stands as zeros.");
     }
 }
 
