@@ -31,9 +31,6 @@ public:
     // Busy() turns false, and done runs last.
     void Start(std::function<void()> work, std::function<void(const std::string& failure)> failed = {},
                std::function<void()> done = {});
-    // Marks the worker busy before Start, for a job that decides on the
-    // calling thread and must refuse other runs meanwhile.
-    void MarkBusy() { busy_ = true; }
     // Run after every run, before Busy() turns false.
     void SetSettle(std::function<void()> settle) { settle_ = std::move(settle); }
 
