@@ -13,18 +13,16 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "cli/RunReport.h"
 #include "cli/ScanVolume.h"
-#include "core/Limits.h"
-#include "device/SourceOpener.h"
 #include "fs/OutputWriter.h"
+#include "fs/RunReport.h"
+#include "fs/SavePlan.h"
 #include "scan/NameSearch.h"
 
 namespace tarnwell::cli {
 
 namespace {
 
-constexpr std::size_t kMaxDepth = limits::kMaxFolderDepth;
 constexpr std::size_t kErrorsShown = 50;
 
 struct RecoverOptions {
@@ -47,10 +45,11 @@ bool SameNoCase(const std::string& a, const std::string& b) {
 
 // The row at a "/"-separated path below the root: exact names first, then
 // without regard to case; a live row before a deleted one of the same name.
-// found is the path as the volume spells it.
-std::optional<RowId> Resolve(const FileSystemParser& p, const std::string& path, std::string& found) {
+// found is the path as the volume spells it, parent the folder holding the row.
+std::optional<RowId> Resolve(const FileSystemParser& p, const std::string& path, std::string& found, RowId& parent) {
     found.clear();
     RowId at = p.Root();
+    parent = kNoRow;
     std::size_t from = 0;
     while (from <= path.size()) {
         std::size_t cut = path.find('/', from);
@@ -67,180 +66,12 @@ std::optional<RowId> Resolve(const FileSystemParser& p, const std::string& path,
             }
         }
         if (!match) return std::nullopt;
+        parent = at;
         at = *match;
         found.append(found.empty() ? "" : "/").append(p.Info(at).name);
     }
     return at;
 }
-
-class Recovery {
-public:
-    struct Frame {
-        std::string name;
-        std::size_t parent;
-        std::optional<OutputFolder> out;
-        std::string path;     // on the volume
-        bool failed = false;  // it could not be made: its files fail without another try
-    };
-
-    static std::string Join(const std::string& folder, const std::string& name) {
-        return folder.empty() ? name : folder + "/" + name;
-    }
-
-    Recovery(FileSystemParser& parser, OutputWriter& writer, ProgressSink& progress, const RecoverOptions& o,
-             const NamePattern* match, const SectorReader& reader, const JobControl& control)
-        : p_(parser), writer_(writer), progress_(progress), o_(o), match_(match), reader_(reader),
-          control_(control), terminal_(::isatty(STDERR_FILENO) == 1) {}
-
-    std::uint64_t whole = 0, partial = 0, failed = 0, attempted = 0;
-    bool stopped = false;
-    std::vector<ReportedFile> files;  // what became of each file, for the report
-    std::vector<std::string> unreadableFiles;  // "PATH: N of its bytes were unreadable"
-
-    std::uint64_t Count(RowId folder) const {
-        std::uint64_t n = 0;
-        WalkTree(p_, folder, [&](const EntryInfo& e, const std::string&) {
-            if (e.deleted && o_.noDeleted) return false;
-            if (!e.folder && Wanted(e)) ++n;
-            return true;
-        });
-        return n;
-    }
-
-    bool StopRequested() const { return control_.StopRequested() || p_.StopRequested(); }
-
-    void SaveFile(RowId row, const OutputFolder& into, const std::string& volumePath) {
-        EntryInfo e = p_.Info(row);
-        progress_.SetPosition(static_cast<std::int64_t>(attempted));
-        if (terminal_)
-            progress_.Report(Event(Step::SavingFile).Name((into.relativePath.empty() ? "" : into.relativePath + "/") + e.name));
-        std::uint64_t unreadableBefore = reader_.UnreadableBytes();
-        std::size_t errorsBefore = writer_.Errors().size();
-        writer_.TakeFinished();
-        ExtractStatus status = p_.ExtractFile(row, writer_, into);
-        std::optional<FinishedFile> done = writer_.TakeFinished();
-        if (done && done->stopped) {
-            // Cut short by the stop and removed: neither failed nor written.
-            stopped = true;
-            return;
-        }
-        ++attempted;
-        // Extraction is one file at a time, so the reader's count since the
-        // start is this file's; reads past its end (a last cluster) may add a
-        // little, never more than its size. The parser adds what it could
-        // not even ask for (runs outside the volume, past the source's end).
-        std::uint64_t fromReader = reader_.UnreadableBytes() - unreadableBefore;
-        std::uint64_t unreadable = std::min(fromReader + (done ? done->unreadable : 0), e.size);
-        if (status == ExtractStatus::Ok && unreadable > 0) status = ExtractStatus::Partial;
-
-        ReportedFile f;
-        f.path = volumePath;
-        f.deleted = e.deleted;
-        f.size = e.size;
-        f.unreadableBytes = unreadable;
-        if (done && done->ok) {
-            f.output = done->relativePath;
-            f.written = done->bytes;
-            f.sha256 = done->sha256;
-            f.accessedSet = done->accessedSet;
-            f.modifiedSet = done->modifiedSet;
-        }
-        switch (status) {
-            case ExtractStatus::Ok:
-                ++whole;
-                f.status = "ok";
-                break;
-            case ExtractStatus::Partial:
-                ++partial;
-                f.status = "partial";
-                f.reason = unreadable > 0           ? std::to_string(unreadable) + " bytes unreadable, written as zeros"
-                           : !p_.LastProblem().empty() ? p_.LastProblem()
-                                                       : "some of its data could not be found";
-                break;
-            case ExtractStatus::Failed:
-            case ExtractStatus::WriteFailed:
-                ++failed;
-                f.status = "failed";
-                f.reason = p_.LastProblem().empty() ? "no data could be read" : p_.LastProblem();
-                if (status == ExtractStatus::WriteFailed) {
-                    f.reason = "could not be written";
-                    if (done && !done->error.empty())
-                        f.reason += ": " + done->error;
-                    else if (writer_.Errors().size() > errorsBefore)
-                        f.reason += ": " + writer_.Errors().back();
-                }
-                break;
-        }
-        if (unreadable > 0)
-            unreadableFiles.push_back(volumePath + ": " + std::to_string(unreadable) + " of its " +
-                                      std::to_string(e.size) + " bytes were unreadable (zeros written)");
-        if (!o_.report.empty()) files.push_back(std::move(f));
-    }
-
-    // Saves the contents of folder. Folders are made as they are entered, or,
-    // with --match, only once they hold a file that matches.
-    void SaveFolder(RowId folder, std::vector<Frame>& frames, std::size_t frame) {
-        if (frames.size() > kMaxDepth) return;
-        for (RowId r = p_.FirstChild(folder); r != kNoRow; r = p_.NextSibling(r)) {
-            if (StopRequested()) {
-                stopped = true;
-                return;
-            }
-            EntryInfo e = p_.Info(r);
-            if (e.deleted && o_.noDeleted) continue;
-            if (e.folder) {
-                // Made once a file is about to go into it: a run that writes
-                // nothing leaves nothing behind.
-                frames.push_back({e.name, frame, std::nullopt, Join(frames[frame].path, e.name)});
-                std::size_t sub = frames.size() - 1;
-                SaveFolder(r, frames, sub);
-                frames.pop_back();
-                if (stopped) return;
-                continue;
-            }
-            if (!Wanted(e)) continue;
-            std::string path = Join(frames[frame].path, e.name);
-            if (const OutputFolder* into = Folder(frames, frame)) {
-                SaveFile(r, *into, path);
-                if (stopped) return;
-                continue;
-            }
-            ++failed, ++attempted;
-            if (!o_.report.empty()) {
-                ReportedFile f;
-                f.path = path;
-                f.deleted = e.deleted;
-                f.size = e.size;
-                f.status = "failed";
-                f.reason = "its folder could not be made";
-                files.push_back(std::move(f));
-            }
-        }
-    }
-
-private:
-    bool Wanted(const EntryInfo& e) const { return match_ == nullptr || match_->Matches(e.name); }
-
-    // A folder that could not be made is one failure (the writer's); the
-    // files below it fail without asking again.
-    const OutputFolder* Folder(std::vector<Frame>& frames, std::size_t i) {
-        if (frames[i].out) return &*frames[i].out;
-        if (frames[i].failed) return nullptr;
-        const OutputFolder* parent = Folder(frames, frames[i].parent);
-        if (parent != nullptr) frames[i].out = writer_.MakeFolder(*parent, frames[i].name);
-        frames[i].failed = !frames[i].out;
-        return frames[i].out ? &*frames[i].out : nullptr;
-    }
-
-    FileSystemParser& p_;
-    OutputWriter& writer_;
-    ProgressSink& progress_;
-    const RecoverOptions& o_;
-    const NamePattern* match_;
-    const SectorReader& reader_;
-    const JobControl& control_;
-    bool terminal_;
-};
 
 // The options that shape what a run recovers (not where its side files go).
 nlohmann::ordered_json ReportOptions(const RecoverOptions& o) {
@@ -266,8 +97,7 @@ nlohmann::ordered_json ReportOptions(const RecoverOptions& o) {
 }
 
 int RunRecover(const RecoverOptions& o) {
-    RunReport report;
-    report.started = UtcNow();  // before the scan, which is part of the run
+    const std::string started = UtcNow();  // before the scan, which is part of the run
     // The matcher of `search`, so that both find the same names.
     std::optional<NamePattern> match;
     if (!o.match.empty()) {
@@ -291,10 +121,10 @@ int RunRecover(const RecoverOptions& o) {
     if (int rc = OpenAndScan(o.scan, s); rc != kExitOk) return rc;
     FileSystemParser& p = *s.parser;
 
-    RowId start = p.Root();
+    RowId start = p.Root(), startParent = kNoRow;
     std::string startPath;
     if (!o.path.empty()) {
-        auto found = Resolve(p, o.path, startPath);
+        auto found = Resolve(p, o.path, startPath, startParent);
         if (!found) {
             std::fprintf(stderr, "no file or folder %s on the volume\n", o.path.c_str());
             return kExitUsage;
@@ -302,21 +132,23 @@ int RunRecover(const RecoverOptions& o) {
         start = *found;
     }
 
-    if (!o.report.empty()) writer.SetHashing(true);
-    // Ctrl-C reaches the file being written, however large.
-    writer.SetStop(&s.control);
-    Recovery r(p, writer, s.progress, o, match ? &*match : nullptr, *s.reader, s.control);
-    InterruptGuard guard(s.control);
+    // A folder's contents land in --out; a file lands there alone.
+    SaveSelection what;
+    what.includeDeleted = !o.noDeleted;
+    if (match) what.nameFilter = [&match](const std::string& name) { return match->Matches(name); };
+    what.record = !o.report.empty();
+    what.hash = what.record;
     EntryInfo target = p.Info(start);
     if (target.folder || start == p.Root()) {
-        std::uint64_t total = r.Count(start);
-        s.progress.SetRange(0, static_cast<std::int64_t>(total));
-        std::vector<Recovery::Frame> frames{{"", 0, writer.Root(), startPath}};
-        r.SaveFolder(start, frames, 0);
-    } else if (!(target.deleted && o.noDeleted) && (!match || match->Matches(target.name))) {
-        s.progress.SetRange(0, 1);
-        r.SaveFile(start, writer.Root(), startPath);
+        what.base = start;
+        what.basePath = startPath;
+    } else {
+        what.base = startParent;
+        what.basePath = startPath.substr(0, startPath.size() - std::min(startPath.size(), target.name.size() + 1));
+        what.rows = {{start}};
     }
+    InterruptGuard guard(s.control);
+    SaveResult r = SavePlan(p, std::move(what)).Run(writer, writer.Root(), s.progress, &s.control);
     s.progress.Finish();
 
     std::printf("Recovered into %s: %llu files written whole, %llu partial, %llu failed\n", o.out.c_str(),
@@ -334,9 +166,11 @@ int RunRecover(const RecoverOptions& o) {
         std::fprintf(stderr, "  %s\n", r.unreadableFiles[i].c_str());
     if (r.unreadableFiles.size() > kErrorsShown)
         std::fprintf(stderr, "  ... and %zu more files with unreadable bytes\n", r.unreadableFiles.size() - kErrorsShown);
+    const bool stopped = r.stopped;
+    const std::uint64_t failed = r.failed, partial = r.partial;
     std::uint64_t bad = s.reader->FailedSectors();
     if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));
-    if (r.stopped) std::fprintf(stderr, "stopped: the files written so far are kept\n");
+    if (stopped) std::fprintf(stderr, "stopped: the files written so far are kept\n");
     bool domainFailed = false;
     if (s.recorder) {
         std::ofstream domain(o.domainOut);
@@ -347,20 +181,16 @@ int RunRecover(const RecoverOptions& o) {
     }
     bool reportFailed = false;
     if (!o.report.empty()) {
+        RunReport report = ReportOf(p, o.scan.source, std::move(r));
+        report.started = started;
         report.finished = UtcNow();
-        report.sourcePath = o.scan.source;
-        report.sourceSize = s.reader->fileLength();
-        report.sourceKind = SourceKindName(DetectSourceKind(o.scan.source));
-        report.volume = s.volume;
         report.options = ReportOptions(o);
-        report.files = std::move(r.files);
-        report.unreadableSectors = bad;
-        report.stopped = r.stopped || s.stopped;
+        report.stopped = stopped || s.stopped;
         std::string error;
         reportFailed = !WriteReport(o.report, report, error);
         if (reportFailed) std::fprintf(stderr, "%s\n", error.c_str());
     }
-    bool errorsSeen = r.failed > 0 || r.partial > 0 || writer.FilesFailed() > 0 || bad > 0 || r.stopped ||
+    bool errorsSeen = failed > 0 || partial > 0 || writer.FilesFailed() > 0 || bad > 0 || stopped ||
                       s.stopped || domainFailed || reportFailed;
     return errorsSeen ? kExitErrors : kExitOk;
 }

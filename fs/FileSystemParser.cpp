@@ -1,5 +1,6 @@
 #include "fs/FileSystemParser.h"
 #include "core/Limits.h"
+#include "fs/SavePlan.h"
 
 #include <vector>
 
@@ -48,36 +49,13 @@ ExtractStatus FileSystemParser::ExtractFile(RowId row, OutputWriter& writer, con
 
 SaveSummary FileSystemParser::SaveFolder(RowId folder, OutputWriter& writer, const OutputFolder& into,
                                          bool includeDeleted) {
-    return SaveFolderAt(folder, writer, into, includeDeleted, 0, {});
-}
-
-SaveSummary FileSystemParser::SaveFolderAt(RowId folder, OutputWriter& writer, const OutputFolder& into,
-                                           bool includeDeleted, int depth, SaveSummary summary) {
-    if (depth > kMaxDepth) return summary;
-    for (RowId r = FirstChild(folder); r != kNoRow; r = NextSibling(r)) {
-        if (!Checkpoint()) {
-            summary.stopped = true;
-            return summary;
-        }
-        EntryInfo info = Info(r);
-        if (info.deleted && !includeDeleted) continue;
-        if (info.folder) {
-            auto sub = writer.MakeFolder(into, info.name);
-            if (!sub) continue;
-            summary = SaveFolderAt(r, writer, *sub, includeDeleted, depth + 1, summary);
-            if (summary.stopped) return summary;
-            continue;
-        }
-        ++summary.files;
-        links_.progress->SetPosition(static_cast<std::int64_t>(summary.files));
-        links_.progress->Report(Event(Step::SavingFile).Name((into.relativePath.empty() ? "" : into.relativePath + "/") + info.name));
-        if (ExtractFile(r, writer, into) == ExtractStatus::Partial) ++summary.partial;
-        if (writer.StopRequested()) {
-            summary.stopped = true;
-            return summary;
-        }
-    }
-    return summary;
+    SaveSelection what;
+    what.base = folder;
+    what.includeDeleted = includeDeleted;
+    what.record = false;
+    what.hash = false;
+    SaveResult saved = SavePlan(*this, std::move(what)).Run(writer, into, *links_.progress);
+    return {saved.attempted, saved.partial, saved.stopped};
 }
 
 std::uint64_t FileSystemParser::CountFiles(RowId folder, std::uint64_t counter) const {

@@ -107,7 +107,8 @@ public:
 
     // Writes one file into folder under its own (made safe) name.
     ExtractStatus ExtractFile(RowId row, OutputWriter& writer, const OutputFolder& folder);
-    // Copies a folder's contents recursively; includeDeleted false skips deleted rows.
+    // Copies a folder's contents recursively, through a SavePlan of the
+    // folder; includeDeleted false skips deleted rows.
     SaveSummary SaveFolder(RowId folder, OutputWriter& writer, const OutputFolder& into, bool includeDeleted = true);
     // The number of files below a folder, at any depth.
     std::uint64_t CountFiles(RowId folder, std::uint64_t counter = 0) const;
@@ -124,10 +125,6 @@ protected:
     void Status(const Event& event) const { links_.progress->Report(event); }
 
     ParserLinks links_;
-
-private:
-    SaveSummary SaveFolderAt(RowId folder, OutputWriter& writer, const OutputFolder& into, bool includeDeleted,
-                             int depth, SaveSummary summary);
 };
 
 }  // namespace tarnwell

@@ -291,7 +291,13 @@ void ScanResultsPage::WorkDone() {
 void ScanResultsPage::Save() {
     SaveRequest request;
     request.outputFolder = outputFolder_->text().trimmed().toStdString();
-    if (TreeItem selected = tree_->GetSelectedItem()) request.folder = tree_->GetItemData(selected);
+    if (TreeItem selected = tree_->GetSelectedItem()) {
+        request.folder = tree_->GetItemData(selected);
+        // Its rows below the root name the saved files' paths in the report.
+        const TreeItem root = tree_->GetRootItem();
+        for (TreeItem at = selected; at != nullptr && at != root; at = tree_->GetParentItem(at))
+            request.folderChain.insert(request.folderChain.begin(), tree_->GetItemData(at));
+    }
     request.ticked = TickedChains();
     auto done = [this](const SaveReport&) { QMetaObject::invokeMethod(this, [this] { WorkDone(); }, Qt::QueuedConnection); };
     if (job_->StartSave(std::move(request), done)) {

@@ -1,17 +1,13 @@
 #include "scan/CarveJob.h"
 
-#include <exception>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "carve/DefaultSignatures.h"
 
 namespace tarnwell {
-
-namespace {
-}  // namespace
 
 CarveJob::CarveJob(ScanSession& session, ProgressSink& progress, Prompter& prompter)
     : session_(session), progress_(progress), prompter_(prompter) {}
@@ -22,7 +18,7 @@ CarveJob::~CarveJob() {
 }
 
 bool CarveJob::RefuseWhileBusy() {
-    if (!busy_) return false;
+    if (!worker_.Busy()) return false;
     prompter_.Inform(Event(Step::Busy));
     return true;
 }
@@ -91,12 +87,11 @@ CarveStart CarveJob::StartRun(std::function<void(std::size_t, const CarvedItem&)
     const VolumeView whole = ViewOf(*session_.reader, volume);
     const VolumeView reader = whole.Available() > 0 ? whole.Sub(0, std::min(volumeBytes, whole.Available())) : whole;
 
-    control_.Reset();
-    busy_ = true;
     Carver* engine = engine_.get();
-    Launch([this, engine, reader, onFound = std::move(onFound), done = std::move(done)] {
+    auto summary = std::make_shared<std::optional<CarveSummary>>();
+    auto work = [this, engine, reader, summary, onFound = std::move(onFound)] {
         progress_.Report(Event(Step::Carving));
-        engine->CarveVolume(reader, progress_, &control_, [&](const FoundFile& f) {
+        engine->CarveVolume(reader, progress_, &worker_.Control(), [&](const FoundFile& f) {
             CarvedItem item{f.start, f.length, engine->Extension(f), engine->Category(f), engine->ItemName(f), f.partial};
             std::size_t index;
             {
@@ -106,15 +101,23 @@ CarveStart CarveJob::StartRun(std::function<void(std::size_t, const CarvedItem&)
             }
             if (onFound) onFound(index, item);
         });
-        const CarveSummary summary = engine->Summary();
-        prompter_.Inform(Event(Step::CarveFinished).Stopped(summary.stopped));
-        if (summary.unreadableSectors > 0)
-            prompter_.Inform(Event(Step::UnreadableSectors, static_cast<std::int64_t>(summary.unreadableSectors)));
-        progress_.Report(Event(Step::CarveEnded).Stopped(summary.stopped));
-        control_.Reset();
-        busy_ = false;
-        if (done) done(summary);
-    });
+        const CarveSummary ended = engine->Summary();
+        prompter_.Inform(Event(Step::CarveFinished).Stopped(ended.stopped));
+        if (ended.unreadableSectors > 0)
+            prompter_.Inform(Event(Step::UnreadableSectors, static_cast<std::int64_t>(ended.unreadableSectors)));
+        progress_.Report(Event(Step::CarveEnded).Stopped(ended.stopped));
+        *summary = ended;
+    };
+    // A run that failed still ends: the page is told, with what was found until then.
+    worker_.Start(
+        std::move(work),
+        [this, engine, summary](const std::string& failure) {
+            Failed(failure);
+            *summary = engine->Summary();
+        },
+        [summary, done = std::move(done)] {
+            if (done) done(**summary);
+        });
     return CarveStart::Started;
 }
 
@@ -139,14 +142,18 @@ bool CarveJob::StartSave(std::vector<std::size_t> indices, std::string outputFol
         for (std::size_t i : indices)
             if (i < items_.size()) items.push_back(items_[i]);
     }
-    control_.Reset();
-    busy_ = true;
-    Launch([this, items = std::move(items), outputFolder = std::move(outputFolder), done = std::move(done)] {
-        CarveSaveReport report = RunSave(items, outputFolder);
-        control_.Reset();
-        busy_ = false;
-        if (done) done(report);
-    });
+    auto report = std::make_shared<CarveSaveReport>();
+    const std::size_t asked = items.size();
+    worker_.Start([this, report, items = std::move(items),
+                   outputFolder = std::move(outputFolder)] { *report = RunSave(items, outputFolder); },
+                  [this, report, asked](const std::string& failure) {
+                      Failed(failure);
+                      report->failed = asked;  // how far it got is not known
+                      report->errors.push_back("the save failed: " + failure);
+                  },
+                  [report, done = std::move(done)] {
+                      if (done) done(*report);
+                  });
     return true;
 }
 
@@ -162,12 +169,12 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
     }
     const VolumeView reader = ViewOf(*session_.reader, session_.selectedVolume);
     const auto base = static_cast<std::int64_t>(reader.offset());
-    writer.SetStop(&control_);
+    writer.SetStop(&worker_.Control());
     CarveOutput output(writer);
     progress_.SetRange(0, static_cast<std::int64_t>(items.size()));
     progress_.Report(Event(Step::CarveSaving));
     for (const CarvedItem& item : items) {
-        if (!control_.Checkpoint()) {
+        if (!worker_.Control().Checkpoint()) {
             report.stopped = true;
             break;
         }
@@ -188,49 +195,23 @@ CarveSaveReport CarveJob::RunSave(const std::vector<CarvedItem>& items, const st
 }
 
 void CarveJob::Pause() {
-    if (!busy_) return;
-    control_.Pause();
-    progress_.Report(Event(Step::Paused));
+    if (worker_.Pause()) progress_.Report(Event(Step::Paused));
 }
 
 void CarveJob::Resume() {
-    control_.Resume();
-    if (busy_) progress_.Report(Event(Step::Resumed));
+    worker_.Resume();
+    if (worker_.Busy()) progress_.Report(Event(Step::Resumed));
 }
 
 void CarveJob::Stop() {
-    if (!busy_) return;  // a raised flag would cut the next run short
-    control_.RequestStop();
-    progress_.Report(Event(Step::CarveStopAsked));
+    // A raised flag would cut the next run short.
+    if (worker_.Stop()) progress_.Report(Event(Step::CarveStopAsked));
 }
 
-void CarveJob::Wait() {
-    std::thread done;
-    {
-        std::lock_guard lock(threadMutex_);
-        done = std::move(worker_);
-    }
-    if (done.joinable()) done.join();
-}
+void CarveJob::Wait() { worker_.Wait(); }
 
-void CarveJob::Launch(std::function<void()> work) {
-    Wait();  // the previous worker has ended: busy_ was clear
-    std::lock_guard lock(threadMutex_);
-    // No exception leaves the worker: it ends this run with an error, never the program.
-    worker_ = std::thread([this, work = std::move(work)] {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            prompter_.Inform(Event(Step::CarveFailed).Detail(e.what()));
-            control_.Reset();
-            busy_ = false;
-        } catch (...) {
-            prompter_.Inform(Event(Step::CarveFailed));
-            control_.Reset();
-            busy_ = false;
-        }
-    });
-}
+// No exception leaves the worker: it ends this run with an error, never the program.
+void CarveJob::Failed(const std::string& failure) { prompter_.Inform(Event(Step::CarveFailed).Detail(failure)); }
 
 std::vector<CarvedItem> CarveJob::Items() const {
     std::lock_guard lock(itemsMutex_);

@@ -4,12 +4,10 @@
 // keeps every file found by every run, and writes the chosen ones out on a
 // worker too. The page only shows and asks.
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "carve/CarveOutput.h"
@@ -18,6 +16,7 @@
 #include "core/ProgressSink.h"
 #include "core/Prompter.h"
 #include "scan/ScanSession.h"
+#include "scan/Worker.h"
 
 namespace tarnwell {
 
@@ -63,7 +62,7 @@ public:
     void Resume();
     void Stop();
     void Wait();
-    bool Busy() const { return busy_.load(); }
+    bool Busy() const { return worker_.Busy(); }
 
     // Every file found by every run of this job, in the order found.
     std::vector<CarvedItem> Items() const;
@@ -71,19 +70,16 @@ public:
 
 private:
     bool RefuseWhileBusy();
-    void Launch(std::function<void()> work);
+    void Failed(const std::string& failure);
     CarveSaveReport RunSave(const std::vector<CarvedItem>& items, const std::string& outputFolder);
 
     ScanSession& session_;
     ProgressSink& progress_;
     Prompter& prompter_;
     std::unique_ptr<Carver> engine_;  // replaced only while no worker runs
-    JobControl control_;
-    std::atomic<bool> busy_{false};
     mutable std::mutex itemsMutex_;
     std::vector<CarvedItem> items_;
-    std::mutex threadMutex_;
-    std::thread worker_;
+    Worker worker_;
 };
 
 }  // namespace tarnwell

@@ -2,43 +2,16 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
-#include <set>
+
+#include "fs/SavePlan.h"
 
 namespace tarnwell {
 
 namespace {
-bool IsPrefix(const std::vector<RowId>& a, const std::vector<RowId>& b) {
-    return a.size() < b.size() && std::equal(a.begin(), a.end(), b.begin());
-}
-
-// The ticked chains that are not inside another ticked folder.
-std::vector<std::vector<RowId>> Outermost(const std::vector<std::vector<RowId>>& ticked) {
-    std::vector<std::vector<RowId>> out;
-    for (const auto& chain : ticked) {
-        if (chain.empty()) continue;
-        bool inside = std::any_of(ticked.begin(), ticked.end(), [&](const auto& other) { return IsPrefix(other, chain); });
-        bool twice = std::find(out.begin(), out.end(), chain) != out.end();
-        if (!inside && !twice) out.push_back(chain);
-    }
-    return out;
-}
-
-void Report(SaveReport& report, const OutputWriter& writer) {
-    report.written = writer.FilesWritten();
-    report.failed = writer.FilesFailed();
-    report.errors = writer.Errors();
-}
-
 // Only a save that wrote every file whole ends done; anything less carries its
 // counts, so a full disk or a stop never reads as success.
 Event EndEvent(const SaveReport& r, std::uint64_t asked) {
-    // A file the writer finished may still have failed (no data to write), so
-    // the files tried less the failures bound what was written whole.
-    const std::uint64_t tried = r.files > r.failed ? r.files - r.failed : 0;
-    const std::uint64_t written = std::min(r.written, tried);
-    const std::uint64_t whole = written > r.partial ? written - r.partial : 0;
-    Event e(Step::SaveEnded, static_cast<std::int64_t>(whole), static_cast<std::int64_t>(asked));
+    Event e(Step::SaveEnded, static_cast<std::int64_t>(r.whole), static_cast<std::int64_t>(asked));
     e.partial = static_cast<std::int64_t>(r.partial);
     e.failed = static_cast<std::int64_t>(r.failed);
     return e.Lines(r.errors).Stopped(r.stopped);
@@ -52,15 +25,25 @@ SaveReport RunSave(FileSystemParser& parser, const SaveRequest& request, Prompte
         prompter.Inform(Event(Step::NoOutputFolder));
         return report;
     }
-    auto chains = Outermost(request.ticked);
-    std::uint64_t count = 0;
-    if (chains.empty()) {
-        if (request.folder == kNoRow || !parser.Info(request.folder).folder) return report;
-        count = parser.CountFiles(request.folder);
+    const std::string started = UtcNow();
+    SaveSelection what;
+    what.includeDeleted = request.includeDeleted;
+    const bool ticked = std::any_of(request.ticked.begin(), request.ticked.end(), [](const auto& c) { return !c.empty(); });
+    if (ticked) {
+        what.rows = request.ticked;
     } else {
-        for (const auto& chain : chains)
-            count += parser.Info(chain.back()).folder ? parser.CountFiles(chain.back()) : 1;
+        if (request.folder == kNoRow || !parser.Info(request.folder).folder) return report;
+        what.base = request.folder;
+        std::vector<RowId> chain = request.folderChain;
+        if (chain.empty() && request.folder != parser.Root()) chain = ChainTo(parser, request.folder).value_or(chain);
+        what.basePath = ChainPath(parser, chain);
     }
+    nlohmann::ordered_json options = {{"out", request.outputFolder},
+                                      {"path", ticked ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(what.basePath)},
+                                      {"ticked", ticked ? request.ticked.size() : 0},
+                                      {"no_deleted", !request.includeDeleted}};
+    SavePlan plan(parser, std::move(what));
+    const std::uint64_t count = plan.Count();
     progress.SetRange(0, static_cast<std::int64_t>(count));
     if (!prompter.AskYesNo(Event(Step::SaveConfirm, static_cast<std::int64_t>(count)))) return report;
 
@@ -74,53 +57,20 @@ SaveReport RunSave(FileSystemParser& parser, const SaveRequest& request, Prompte
     }
     report.ran = true;
 
-    if (chains.empty()) {
-        SaveSummary s = parser.SaveFolder(request.folder, writer, writer.Root(), request.includeDeleted);
-        report.files = s.files;
-        report.partial = s.partial;
-        report.stopped = s.stopped;
-    } else {
-        // Folders above ticked rows are made once per row, so two ticked files of
-        // one folder land together.
-        std::map<RowId, OutputFolder> made;
-        for (const auto& chain : chains) {
-            if (parser.StopRequested()) {
-                report.stopped = true;
-                break;
-            }
-            const OutputFolder* into = &writer.Root();
-            bool ok = true;
-            for (std::size_t i = 0; i + 1 < chain.size() && ok; ++i) {
-                auto it = made.find(chain[i]);
-                if (it == made.end()) {
-                    auto sub = writer.MakeFolder(*into, parser.Info(chain[i]).name);
-                    if (!sub) ok = false;
-                    else it = made.emplace(chain[i], *sub).first;
-                }
-                if (ok) into = &it->second;
-            }
-            if (!ok) continue;
-            RowId row = chain.back();
-            EntryInfo info = parser.Info(row);
-            if (info.folder) {
-                auto sub = writer.MakeFolder(*into, info.name);
-                if (!sub) continue;
-                SaveSummary s = parser.SaveFolder(row, writer, *sub, request.includeDeleted);
-                report.files += s.files;
-                report.partial += s.partial;
-                if (s.stopped) {
-                    report.stopped = true;
-                    break;
-                }
-            } else {
-                ++report.files;
-                progress.SetPosition(static_cast<std::int64_t>(report.files));
-                if (parser.ExtractFile(row, writer, *into) == ExtractStatus::Partial) ++report.partial;
-            }
-        }
-    }
+    SaveResult result = plan.Run(writer, writer.Root(), progress, parser.Links().control);
+    report.files = result.attempted;
+    report.whole = result.whole;
+    report.partial = result.partial;
+    report.stopped = result.stopped;
+    report.written = writer.FilesWritten();
+    report.failed = writer.FilesFailed();
+    report.errors = writer.Errors();
+    report.renamed = writer.Renamed();
+    report.report = ReportOf(parser, request.sourcePath, std::move(result));
+    report.report.started = started;
+    report.report.finished = UtcNow();
+    report.report.options = std::move(options);
     progress.SetPosition(static_cast<std::int64_t>(count));
-    Report(report, writer);
     const Event end = EndEvent(report, count);
     if (OutcomeOf(end) != Outcome::Done) progress.Report(end);
     prompter.Inform(end);
@@ -141,7 +91,18 @@ ExtractStatus SaveOneFile(FileSystemParser& parser, RowId row, const std::string
         prompter.Inform(Event(Step::OutputRefused).Detail(*problem));
         return ExtractStatus::WriteFailed;
     }
-    ExtractStatus status = parser.ExtractFile(row, writer, writer.Root());
+    // Through the plan, so that bytes the source could not give make the file
+    // partial here too.
+    SaveSelection what;
+    what.rows = {{row}};
+    what.hash = false;
+    SaveResult result = SavePlan(parser, std::move(what)).Run(writer, writer.Root(), NoProgress());
+    if (result.files.empty()) return ExtractStatus::Failed;
+    const SavedFile& saved = result.files.front();
+    ExtractStatus status = saved.status == SavedStatus::Whole     ? ExtractStatus::Ok
+                           : saved.status == SavedStatus::Partial ? ExtractStatus::Partial
+                           : saved.status == SavedStatus::Failed  ? ExtractStatus::Failed
+                                                                  : ExtractStatus::WriteFailed;
     // A file that was not written, or written with gaps, is said so on every
     // kind of volume, whether or not the kind tells the path of a whole one.
     if (status == ExtractStatus::Failed || status == ExtractStatus::WriteFailed) {
@@ -151,10 +112,10 @@ ExtractStatus SaveOneFile(FileSystemParser& parser, RowId row, const std::string
         return status;
     }
     // Kinds that tell where a whole file went say so; a partial one is told on every kind.
-    Event saved = Event(Step::FileSaved).Name(OutputWriter::SafeName(info.name));
-    if (tellPath) saved.Detail(outputFolder + "/" + OutputWriter::SafeName(info.name));
-    saved.partial = status == ExtractStatus::Partial ? 1 : 0;
-    if (tellPath || saved.partial > 0) prompter.Inform(saved);
+    Event told = Event(Step::FileSaved).Name(OutputWriter::SafeName(info.name));
+    if (tellPath) told.Detail(outputFolder + "/" + saved.output);
+    told.partial = status == ExtractStatus::Partial ? 1 : 0;
+    if (tellPath || told.partial > 0) prompter.Inform(told);
     return status;
 }
 

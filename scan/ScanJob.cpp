@@ -8,19 +8,6 @@ namespace tarnwell {
 
 namespace {
 
-// What an exception that escaped a parser says, for the job's error outcome.
-std::string FailureText() {
-    try {
-        throw;
-    } catch (const std::bad_alloc&) {
-        return "not enough memory";
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "an unknown error";
-    }
-}
-
 const char* ModeName(RecoveryMode mode) {
     switch (mode) {
         case RecoveryMode::Standard: return "standard";
@@ -32,7 +19,12 @@ const char* ModeName(RecoveryMode mode) {
 }  // namespace
 
 ScanJob::ScanJob(ScanSession& session, ProgressSink& progress, Prompter& prompter)
-    : session_(session), progress_(progress), prompter_(prompter), maker_(MakeParser) {}
+    : session_(session), progress_(progress), prompter_(prompter), maker_(MakeParser) {
+    // After every run: a Stop of it must not cut short a later save or search.
+    worker_.SetSettle([this] {
+        if (parser_) parser_->stopFlag = false;
+    });
+}
 
 ScanJob::~ScanJob() {
     Stop();
@@ -61,7 +53,7 @@ bool ScanJob::Start() {
     if (session_.reader) links.view = ViewOf(*session_.reader, volume);
     links.progress = &progress_;
     links.prompter = &prompter_;
-    links.control = &control_;
+    links.control = &worker_.Control();
     links.driveFormatted = session_.driveFormatted;
     links.rootFolderName = session_.rootFolderName;
     links.advanced = session_.advanced;
@@ -78,8 +70,9 @@ bool ScanJob::Start() {
     }
 
     outcome_ = ScanOutcome::Running;
-    busy_ = true;
-    Launch([this] { RunScan(); });
+    worker_.Start([this] { RunScan(); }, {}, [this] {
+        if (onScanFinished) onScanFinished(outcome_.load());
+    });
     return true;
 }
 
@@ -93,9 +86,9 @@ void ScanJob::RunScan() {
         ok = parser_->Scan(session_.recoveryMode);
         if (ok) parser_->RecoverRecycleBinNames();
     } catch (...) {
-        failure = FailureText();
+        failure = Worker::FailureText();
     }
-    const bool stopped = control_.StopRequested() || parser_->stopFlag.load();
+    const bool stopped = worker_.Control().StopRequested() || parser_->stopFlag.load();
     ScanOutcome outcome;
     if (!failure.empty()) {
         prompter_.Inform(Event(Step::ScanFailed).Detail(failure));
@@ -112,51 +105,31 @@ void ScanJob::RunScan() {
         }
         outcome = !ok ? ScanOutcome::Aborted : stopped ? ScanOutcome::Stopped : ScanOutcome::Completed;
     }
-    // A Stop of the scan must not cut short a later save or search.
-    control_.Reset();
-    parser_->stopFlag = false;
     outcome_ = outcome;
-    busy_ = false;
-    if (onScanFinished) onScanFinished(outcome);
 }
 
 void ScanJob::Pause() {
-    if (!busy_) return;
-    control_.Pause();
-    progress_.Report(Event(Step::Paused));
+    if (worker_.Pause()) progress_.Report(Event(Step::Paused));
 }
 
 void ScanJob::Resume() {
-    control_.Resume();
-    if (busy_) progress_.Report(Event(Step::Resumed));
+    worker_.Resume();
+    if (worker_.Busy()) progress_.Report(Event(Step::Resumed));
 }
 
 void ScanJob::Stop() {
     // With nothing running there is nothing to stop, and a raised flag would
     // cut the next save or search short.
-    if (!parser_ || !busy_) return;
+    if (!parser_ || !worker_.Busy()) return;
     parser_->stopFlag = true;
-    control_.RequestStop();
+    worker_.Stop();
     progress_.Report(Event(Step::ScanStopAsked));
 }
 
-void ScanJob::Wait() {
-    std::thread done;
-    {
-        std::lock_guard lock(threadMutex_);
-        done = std::move(worker_);
-    }
-    if (done.joinable()) done.join();
-}
-
-void ScanJob::Launch(std::function<void()> work) {
-    Wait();  // the previous worker has ended: busy_ was clear
-    std::lock_guard lock(threadMutex_);
-    worker_ = std::thread(std::move(work));
-}
+void ScanJob::Wait() { worker_.Wait(); }
 
 bool ScanJob::RefuseWhileBusy() {
-    if (busy_ || !parser_) {
+    if (worker_.Busy() || !parser_) {
         prompter_.Inform(Event(Step::Busy));
         return true;
     }
@@ -166,53 +139,49 @@ bool ScanJob::RefuseWhileBusy() {
 bool ScanJob::StartSave(SaveRequest request, std::function<void(const SaveReport&)> done) {
     if (RefuseWhileBusy()) return false;
     if (request.sourcePath.empty()) request.sourcePath = session_.SourcePath();
-    busy_ = true;
-    Launch([this, request = std::move(request), done = std::move(done)] {
-        SaveReport report;
-        try {
-            report = RunSave(*parser_, request, prompter_, progress_);
-        } catch (...) {
-            std::string failure = FailureText();
-            report.ran = true;
-            report.errors.push_back("the save failed: " + failure);
+    auto report = std::make_shared<SaveReport>();
+    worker_.Start(
+        [this, report, request = std::move(request)] { *report = RunSave(*parser_, request, prompter_, progress_); },
+        [this, report](const std::string& failure) {
+            report->ran = true;
+            report->errors.push_back("the save failed: " + failure);
             prompter_.Inform(Event(Step::SaveFailed).Detail(failure));
-        }
-        control_.Reset();
-        parser_->stopFlag = false;
-        busy_ = false;
-        if (done) done(report);
-    });
+        },
+        [report, done = std::move(done)] {
+            if (done) done(*report);
+        });
     return true;
 }
 
 bool ScanJob::StartSearch(std::string pattern, std::function<void(const SearchHit&)> onHit,
                           std::function<void(SearchEnd)> done) {
     if (RefuseWhileBusy()) return false;
-    busy_ = true;
-    Launch([this, pattern = std::move(pattern), onHit = std::move(onHit), done = std::move(done)] {
-        std::uint64_t hits = 0;
-        auto count = [&](const SearchHit& hit) {
-            ++hits;
-            progress_.Report(Event(Step::SearchHit, static_cast<std::int64_t>(hits)));
-            if (onHit) onHit(hit);
-        };
-        SearchEnd end = SearchEnd::Stopped;
-        try {
-            end = SearchNames(*parser_, pattern, count, [this] { return control_.Checkpoint(); }, progress_);
-        } catch (...) {
-            prompter_.Inform(Event(Step::SearchFailed).Detail(FailureText()));
-        }
-        if (end == SearchEnd::InvalidPattern) {
-            prompter_.Inform(Event(Step::SearchInvalidPattern));
-        } else {
-            control_.Reset();
-            parser_->stopFlag = false;
-            prompter_.Inform(Event(Step::SearchFinished));
-            progress_.Report(Event(Step::SearchFinished));
-        }
-        busy_ = false;
-        if (done) done(end);
-    });
+    auto end = std::make_shared<SearchEnd>(SearchEnd::Stopped);
+    worker_.Start(
+        [this, end, pattern = std::move(pattern), onHit = std::move(onHit)] {
+            std::uint64_t hits = 0;
+            auto count = [&](const SearchHit& hit) {
+                ++hits;
+                progress_.Report(Event(Step::SearchHit, static_cast<std::int64_t>(hits)));
+                if (onHit) onHit(hit);
+            };
+            try {
+                *end = SearchNames(*parser_, pattern, count, [this] { return worker_.Control().Checkpoint(); },
+                                   progress_);
+            } catch (...) {
+                prompter_.Inform(Event(Step::SearchFailed).Detail(Worker::FailureText()));
+            }
+            if (*end == SearchEnd::InvalidPattern) {
+                prompter_.Inform(Event(Step::SearchInvalidPattern));
+            } else {
+                prompter_.Inform(Event(Step::SearchFinished));
+                progress_.Report(Event(Step::SearchFinished));
+            }
+        },
+        {},
+        [end, done = std::move(done)] {
+            if (done) done(*end);
+        });
     return true;
 }
 
@@ -223,7 +192,7 @@ ExtractStatus ScanJob::SaveFile(RowId row, const std::string& outputFolder) {
     try {
         return SaveOneFile(*parser_, row, outputFolder, session_.SourcePath(), prompter_, tellPath);
     } catch (...) {
-        prompter_.Inform(Event(Step::FileSaveFailed).Detail(FailureText()));
+        prompter_.Inform(Event(Step::FileSaveFailed).Detail(Worker::FailureText()));
         return ExtractStatus::Failed;
     }
 }

@@ -8,9 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "core/JobControl.h"
 #include "core/ProgressSink.h"
@@ -20,6 +18,7 @@
 #include "scan/SaveFlow.h"
 #include "scan/ScanDispatch.h"
 #include "scan/ScanSession.h"
+#include "scan/Worker.h"
 
 namespace tarnwell {
 
@@ -57,8 +56,8 @@ public:
     void Wait();
 
     // A scan, save or search is running: Save and Search are refused meanwhile.
-    bool WorkerBusy() const { return busy_.load(); }
-    bool StopRequested() const { return control_.StopRequested(); }
+    bool WorkerBusy() const { return worker_.Busy(); }
+    bool StopRequested() const { return worker_.Control().StopRequested(); }
     ScanOutcome Outcome() const { return outcome_.load(); }
     const DispatchRow& Row() const { return row_; }
     FileSystemParser* Parser() { return parser_.get(); }
@@ -76,20 +75,16 @@ public:
 
 private:
     bool RefuseWhileBusy();
-    void Launch(std::function<void()> work);
     void RunScan();
 
     ScanSession& session_;
     ProgressSink& progress_;
     Prompter& prompter_;
     ParserMaker maker_;
-    JobControl control_;
     DispatchRow row_;
     std::unique_ptr<FileSystemParser> parser_;
-    std::atomic<bool> busy_{true};  // until the scan's completion steps clear it
     std::atomic<ScanOutcome> outcome_{ScanOutcome::NotStarted};
-    std::mutex threadMutex_;
-    std::thread worker_;
+    Worker worker_{true};  // busy until the scan's completion steps are done
 };
 
 }  // namespace tarnwell

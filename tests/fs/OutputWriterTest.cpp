@@ -12,6 +12,7 @@
 #include "core/FileTime.h"
 #include "core/Sha256.h"
 #include "fs/OutputWriter.h"
+#include "fs/SavePlan.h"
 #include "support/FakeParser.h"
 #include "support/TempDir.h"
 
@@ -418,17 +419,19 @@ TEST(OutputWriter, StopRemovesTheFileBeingWritten) {
         };
         OutputWriter writer((dir / "out").string());
         writer.SetStop(&control);
-        SaveSummary saved = parser.SaveFolder(parser.Root(), writer, writer.Root());
+        SaveResult saved = SavePlan(parser, {}).Run(writer, writer.Root(), NoProgress());
         EXPECT_TRUE(saved.stopped);
         EXPECT_EQ(Slurp(dir / "out/first.txt"), "whole");
         EXPECT_FALSE(fs::exists(dir / "out/big.bin")) << "left cut short under its name";
         EXPECT_FALSE(fs::exists(dir / "out/after.txt"));
         EXPECT_EQ(writer.FilesWritten(), 1u);
         EXPECT_EQ(writer.FilesFailed(), 0u);
-        auto done = writer.TakeFinished();
-        ASSERT_TRUE(done);
-        EXPECT_TRUE(done->stopped);
-        EXPECT_FALSE(done->ok);
+        EXPECT_EQ(saved.attempted, 1u);
+        EXPECT_EQ(saved.failed, 0u);
+        ASSERT_EQ(saved.files.size(), 2u);
+        EXPECT_EQ(saved.files[1].path, "big.bin");
+        EXPECT_EQ(saved.files[1].status, SavedStatus::Stopped);
+        EXPECT_TRUE(saved.files[1].output.empty());
     }
 }
 

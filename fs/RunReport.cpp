@@ -1,4 +1,4 @@
-#include "cli/RunReport.h"
+#include "fs/RunReport.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,16 +7,28 @@
 #include <fstream>
 #include <tuple>
 
-#include "cli/Commands.h"
+#include "core/Version.h"
+#include "device/SourceOpener.h"
 
-namespace tarnwell::cli {
+namespace tarnwell {
 
 namespace {
 nlohmann::ordered_json TextOrNull(const std::string& text) {
     return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
 }
 
-nlohmann::ordered_json FileJson(const ReportedFile& f) {
+const char* StatusName(SavedStatus status) {
+    switch (status) {
+        case SavedStatus::Whole: return "ok";
+        case SavedStatus::Partial: return "partial";
+        case SavedStatus::Failed:
+        case SavedStatus::NotWritten:
+        case SavedStatus::Stopped: break;
+    }
+    return "failed";
+}
+
+nlohmann::ordered_json FileJson(const SavedFile& f) {
     nlohmann::ordered_json times = nlohmann::ordered_json::array();
     if (f.modifiedSet) times.push_back("modified");
     if (f.accessedSet) times.push_back("accessed");
@@ -28,31 +40,32 @@ nlohmann::ordered_json FileJson(const ReportedFile& f) {
                                 {"sha256", TextOrNull(f.sha256)},
                                 {"times_set", times},
                                 {"unreadable_bytes", f.unreadableBytes},
-                                {"status", f.status}};
+                                {"status", StatusName(f.status)}};
     if (!f.reason.empty()) j["reason"] = f.reason;
     return j;
 }
 }  // namespace
 
 std::string RunReport::ToJson() const {
-    std::vector<const ReportedFile*> sorted;
+    std::vector<const SavedFile*> sorted;
     sorted.reserve(files.size());
-    for (const auto& f : files) sorted.push_back(&f);
+    for (const auto& f : files)
+        if (f.status != SavedStatus::Stopped) sorted.push_back(&f);
     // Two rows may share a path (a live and a deleted file): their outputs tell them apart.
-    std::stable_sort(sorted.begin(), sorted.end(), [](const ReportedFile* a, const ReportedFile* b) {
+    std::stable_sort(sorted.begin(), sorted.end(), [](const SavedFile* a, const SavedFile* b) {
         return std::tie(a->path, a->output) < std::tie(b->path, b->output);
     });
     std::uint64_t ok = 0, partial = 0, failed = 0, unreadable = 0;
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const ReportedFile* f : sorted) {
-        if (f->status == "ok") ++ok;
-        else if (f->status == "partial") ++partial;
+    for (const SavedFile* f : sorted) {
+        if (f->status == SavedStatus::Whole) ++ok;
+        else if (f->status == SavedStatus::Partial) ++partial;
         else ++failed;
         unreadable += f->unreadableBytes;
         list.push_back(FileJson(*f));
     }
     nlohmann::ordered_json j = {
-        {"tool", {{"name", "tarnwell"}, {"version", kVersion}}},
+        {"tool", {{"name", "tarnwell"}, {"version", kVersionText}}},
         {"started", started},
         {"finished", finished},
         {"source", {{"path", sourcePath}, {"size", sourceSize}, {"kind", sourceKind}}},
@@ -75,6 +88,19 @@ std::string RunReport::ToJson() const {
     return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+RunReport ReportOf(const FileSystemParser& parser, const std::string& sourcePath, SaveResult result) {
+    RunReport report;
+    const SectorReader* reader = parser.Links().reader;
+    report.sourcePath = sourcePath;
+    report.sourceSize = reader != nullptr ? reader->fileLength() : 0;
+    report.sourceKind = SourceKindName(DetectSourceKind(sourcePath));
+    report.volume = parser.Links().volume;
+    report.files = std::move(result.files);
+    report.unreadableSectors = reader != nullptr ? reader->FailedSectors() : 0;
+    report.stopped = result.stopped;
+    return report;
+}
+
 std::string UtcNow() {
     std::time_t now = std::time(nullptr);
     std::tm utc{};
@@ -95,4 +121,4 @@ bool WriteReport(const std::string& path, const RunReport& report, std::string& 
     return true;
 }
 
-}  // namespace tarnwell::cli
+}  // namespace tarnwell
