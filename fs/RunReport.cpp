@@ -90,7 +90,7 @@ std::string RunReport::ToJson() const {
 
 RunReport ReportOf(const FileSystemParser& parser, const std::string& sourcePath, SaveResult result) {
     RunReport report;
-    const SectorReader* reader = parser.Links().reader;
+    const SectorReader* reader = parser.Links().view ? &parser.Links().view.source() : nullptr;
     report.sourcePath = sourcePath;
     report.sourceSize = reader != nullptr ? reader->fileLength() : 0;
     report.sourceKind = SourceKindName(DetectSourceKind(sourcePath));

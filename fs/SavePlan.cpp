@@ -115,7 +115,7 @@ void SavePlan::SaveFile(RowId row, const EntryInfo& e, const OutputFolder* into,
         return;
     }
     progress_->Report(Event(Step::SavingFile).Name((into->relativePath.empty() ? "" : into->relativePath + "/") + e.name));
-    const SectorReader* reader = p_.Links().reader;
+    const SectorReader* reader = p_.Links().view ? &p_.Links().view.source() : nullptr;
     const std::uint64_t unreadableBefore = reader != nullptr ? reader->UnreadableBytes() : 0;
     const std::size_t errorsBefore = writer_->Errors().size();
     writer_->TakeFinished();

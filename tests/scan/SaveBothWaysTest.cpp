@@ -179,15 +179,17 @@ TEST_P(SaveBothWays, TheWizardWritesAndReportsWhatRecoverDoes) {
     if (c.badSector) {
         EXPECT_EQ(wizardReport["summary"]["partial"], 1);
         EXPECT_EQ(wizardReport["summary"]["unreadable_bytes"], 512);
-        EXPECT_NE(prompter.informed.back(), "work done") << "a file with unreadable bytes is not a success";
+        EXPECT_EQ(prompter.informed.back().step, Step::SaveEnded);
+        EXPECT_NE(OutcomeOf(prompter.informed.back()), Outcome::Done) << "a file with unreadable bytes is not a success";
         // The double click's one-file save hears the unreadable sector too.
         const auto rows = test::ListParser(*job.Parser());
         prompter.informed.clear();
         test::TempDir one;
         EXPECT_EQ(job.SaveFile(rows.at("bad.bin").row, one.path().string()), ExtractStatus::Partial);
         ASSERT_EQ(prompter.informed.size(), 1u);
-        EXPECT_EQ(prompter.informed[0],
-                  "The file bad.bin was saved partly: some of its data could not be read and stands as zeros.");
+        EXPECT_EQ(prompter.informed[0].step, Step::FileSaved);
+        EXPECT_EQ(prompter.informed[0].name, "bad.bin");
+        EXPECT_EQ(prompter.informed[0].partial, 1) << "the one-file save says it is partial";
     }
 }
 

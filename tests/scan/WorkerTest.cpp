@@ -133,7 +133,8 @@ TEST(CarveJobEnd, AFailedRunOrSaveStillEnds) {
     EXPECT_EQ(runsEnded, 1);
     EXPECT_FALSE(job.Busy());
     ASSERT_FALSE(prompter.informed.empty());
-    EXPECT_EQ(prompter.informed.back(), "The carve failed: the device went away.");
+    EXPECT_EQ(prompter.informed.back().step, Step::CarveFailed);
+    EXPECT_EQ(prompter.informed.back().detail, "the device went away");
 
     test::TempDir out;
     std::vector<CarveSaveReport> saves;
