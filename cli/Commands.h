@@ -11,8 +11,6 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitErrors = 1;
 inline constexpr int kExitUsage = 2;
 
-inline constexpr const char* kVersion = "21.04";
-
 void AddDrivesCommand(CLI::App& app, int& exitCode);
 void AddCarveCommand(CLI::App& app, int& exitCode);
 void AddSignaturesCommand(CLI::App& app, int& exitCode);

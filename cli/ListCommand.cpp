@@ -48,9 +48,9 @@ int RunList(const ListOptions& o) {
         return true;
     });
     if (!o.json && !o.bodyfile)
-        std::printf("%llu files, %llu folders; %llu of them deleted (marked *)\n",
-                    static_cast<unsigned long long>(files), static_cast<unsigned long long>(folders),
-                    static_cast<unsigned long long>(deleted));
+        std::printf("%llu %s, %llu %s; %llu of them deleted (marked *)\n", static_cast<unsigned long long>(files),
+                    files == 1 ? "file" : "files", static_cast<unsigned long long>(folders),
+                    folders == 1 ? "folder" : "folders", static_cast<unsigned long long>(deleted));
     if (cut) std::fprintf(stderr, "stopped: the listing is cut short\n");
     std::uint64_t bad = s.reader->FailedSectors();
     if (bad > 0) std::fprintf(stderr, "%llu sectors could not be read\n", static_cast<unsigned long long>(bad));

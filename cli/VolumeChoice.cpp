@@ -94,8 +94,8 @@ std::string ListRows(const std::vector<VolumeEntry>& rows) {
     std::string text;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const VolumeEntry& v = rows[i];
-        text += "  " + std::to_string(i + 1) + "  " + v.fileSystem + "  " + v.sizeText + "  start sector " +
-                std::to_string(v.startSector) + "\n";
+        text += "  " + std::to_string(i + 1) + "  " + v.fileSystem + "  " + BinarySizeText(v.SizeBytes()) +
+                "  start sector " + std::to_string(v.startSector) + "\n";
     }
     return text;
 }

@@ -4,6 +4,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
+#include "core/Version.h"
 
 namespace {
 // What a command printed must have reached stdout: a full disk or a closed
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
     tarnwell::cli::InstallInterruptHandlers();
     CLI::App app{"Tarnwell: read-only recovery of files from disks, cards and images"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("tarnwell ") + tarnwell::cli::kVersion);
+    app.set_version_flag("--version", std::string("tarnwell ") + tarnwell::kVersionText);
 
     // Taken before a command runs, wherever they stand on the line.
     app.fallthrough();

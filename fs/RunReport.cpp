@@ -73,7 +73,7 @@ std::string RunReport::ToJson() const {
          {{"file_system", volume.fileSystem},
           {"start_sector", volume.startSector},
           {"sectors", volume.sectorCount},
-          {"sector_size", 512},
+          {"sector_size", volume.sectorSize},
           {"found_by", FoundByName(volume.foundBy)}}},
         {"options", options},
         {"summary",

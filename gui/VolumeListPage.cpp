@@ -248,9 +248,12 @@ void VolumeListPage::SelectionChanged() {
     selected_->setText(item->text(VolumeColumn));
     const std::int64_t start = LeadingNumber(item->text(StartColumn));
     start_->SetValue(start);
+    // Start and end are in the row's own sectors (4096 bytes on a 4Kn drive).
+    const std::size_t index = item->data(0, Qt::UserRole).toULongLong();
+    const std::uint32_t unit = index < entries_.size() ? entries_[index].sectorSize : 512;
     VolumeEntry size;
     size.sizeText = item->text(SizeColumn).toStdString();
-    const std::int64_t sectors = size.SizeMiB() * 2048;
+    const std::int64_t sectors = size.SizeMiB() * ((1 << 20) / unit);
     end_->SetValue(sectors > 0 ? start + sectors - 1 : 0);
 }
 
@@ -270,6 +273,8 @@ void VolumeListPage::AddCustomVolume() {
     e.fileSystem = "CUSTOM ";
     e.sizeText = "0";
     e.startSector = 0;
+    // The drive's own sectors, as its other rows count them.
+    if (!entries_.empty()) e.sectorSize = entries_.front().sectorSize;
     e.foundBy = FoundBy::Manual;
     custom_->setEnabled(true);
     custom_->setChecked(true);
@@ -314,7 +319,7 @@ void VolumeListPage::OnNext() {
         const std::int64_t start = start_->Value();
         const std::int64_t end = end_->Value();
         entry.startSector = start;
-        entry.sizeText = std::to_string(end > start ? (end - start + 1) / 2048 : 0);
+        entry.sizeText = std::to_string(end > start ? ((end - start + 1) * std::int64_t(entry.sectorSize)) >> 20 : 0);
         entry.sectorCount = end > start ? static_cast<std::uint64_t>(end - start + 1) : 0;
         const QString chosen = treatAs_->currentText();
         const FileSystemInfo& fs = FileSystemByName(chosen.toStdString());
