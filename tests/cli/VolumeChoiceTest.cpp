@@ -98,6 +98,24 @@ TEST(VolumeRange, StartCountsInTheSourcesOwnSectors) {
     }
 }
 
+// A disk that is not one volume is refused with its volumes listed as `volumes`
+// shows them: the file system's name, the size with a unit, the start in the
+// disk's own sectors.
+TEST(VolumeRange, TheRefusalListsTheVolumesWithTheirSizes) {
+    std::string image = test::ImagePath("gpt-4kn");
+    ASSERT_FALSE(image.empty());
+    FileReader reader;
+    ASSERT_TRUE(reader.Open(image));
+    cli::VolumeChoice choice = cli::ChooseVolume(reader, cli::VolumeOptions{});
+    ASSERT_FALSE(choice.volume.has_value());
+    EXPECT_EQ(choice.error,
+              "the source does not begin with a volume; pick one with --volume N:\n"
+              "  1  FAT32  260.00 MiB  start sector 256\n"
+              "  2  NTFS  8.00 MiB  start sector 66816\n"
+              "  3  exFAT  8.00 MiB  start sector 68864\n"
+              "  4  ext4  8.00 MiB  start sector 70912\n");
+}
+
 // The command line refuses them as bad usage, with the message on stderr.
 TEST(VolumeRangeCli, RecoverAndListExitTwoNamingTheOption) {
     std::string image = test::ImagePath("fat16-stick");
