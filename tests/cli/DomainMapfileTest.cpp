@@ -12,10 +12,7 @@
 namespace tarnwell {
 namespace {
 
-std::string Slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::Slurp;
 
 // The domain of a recovery covers the chosen file's bytes and far less than the card.
 TEST(DomainMapfile, CoversTheChosenFilesSectors) {

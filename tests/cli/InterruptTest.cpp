@@ -17,12 +17,7 @@
 namespace tarnwell {
 namespace {
 
-std::string Slurp(const std::string& path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using test::Slurp;
 
 // Sources on which every command surely runs for seconds: a large, sparse
 // FAT32 volume (--formatted searches all its data area, the advanced mode all

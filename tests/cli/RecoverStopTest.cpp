@@ -25,10 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
+using test::Slurp;
 
 TEST(RecoverStop, CtrlCMidFileLeavesNoCutFile) {
     if (std::system("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null") != 0)

@@ -15,10 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::Slurp;
 
 // sha256sum's digest of a file, the oracle for the report's.
 std::string Sha256Sum(const fs::path& file) {

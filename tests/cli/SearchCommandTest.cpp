@@ -11,12 +11,7 @@
 namespace tarnwell {
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using test::Lines;
 
 class OnTheCard : public ::testing::Test {
 protected:

@@ -15,12 +15,7 @@
 namespace tarnwell {
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using test::Lines;
 
 // Pieces of the wizard's sentences the engine used to print.
 const char* const kWizardWords[] = {

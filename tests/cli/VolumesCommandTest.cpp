@@ -26,12 +26,7 @@ std::vector<nlohmann::json> JsonLines(const std::string& out) {
     return lines;
 }
 
-std::vector<std::string> Lines(const std::string& out) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using test::Lines;
 
 // A copy of a committed image with its first sectors zeroed.
 std::string ZeroedCopy(const test::TempDir& dir, const std::string& image, std::size_t sectors) {

@@ -17,10 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::Slurp;
 
 ParserLinks LinksFor(SectorReader& reader, RecordingPrompter& prompter) {
     ParserLinks links;

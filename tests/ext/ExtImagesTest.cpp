@@ -20,10 +20,7 @@ const std::vector<std::string> kImages = {"ext2-1k",    "ext2-rev0",   "ext3-4k"
                                           "ext4-1k-punched", "ext4-32bit", "ext4-inline", "ext4-metabg",
                                           "ext4-64k",   "ext4-kernel"};
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::Slurp;
 
 class ExtImage : public ::testing::TestWithParam<std::string> {};
 

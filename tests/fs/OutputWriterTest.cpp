@@ -15,6 +15,7 @@
 #include "fs/SavePlan.h"
 #include "support/FakeParser.h"
 #include "support/TempDir.h"
+#include "support/TestImages.h"
 
 namespace tarnwell {
 namespace {
@@ -266,10 +267,7 @@ public:
     }
 };
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::Slurp;
 
 TEST(OutputWriter, HolesStayHoles) {
     constexpr std::uint64_t kTiB = std::uint64_t{1} << 40;

@@ -10,8 +10,8 @@
 
 #include "device/FileReader.h"
 #include "device/MemoryReader.h"
-#include "fs/hfsplus/HfsPlusParser.h"
 #include "fs/FileSystemRegistry.h"
+#include "fs/hfsplus/HfsPlusParser.h"
 #include "scan/ScanJob.h"
 #include "support/ImageListing.h"
 #include "support/TempDir.h"
@@ -22,10 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::Slurp;
 
 std::vector<std::uint8_t> Bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

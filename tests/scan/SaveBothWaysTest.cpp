@@ -24,10 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::Slurp;
 
 // Every folder ("name/") and file below root, with a file's bytes.
 std::map<std::string, std::string> Tree(const fs::path& root) {

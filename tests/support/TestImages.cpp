@@ -26,13 +26,21 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
-std::string Slurp(const fs::path& file) {
+}  // namespace
+
+std::string Slurp(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
-}  // namespace
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
 
 std::string ImagePath(const std::string& name) {
     fs::path packed = fs::path(TARNWELL_TEST_IMAGES) / (name + ".img.xz");

@@ -43,4 +43,9 @@ struct CommandResult {
 // Runs the command line with arguments (each shell-quoted here).
 CommandResult RunCli(const std::vector<std::string>& arguments);
 
+// The whole of a file's bytes ("" when it cannot be read).
+std::string Slurp(const std::filesystem::path& file);
+// text split at its newlines, without them.
+std::vector<std::string> Lines(const std::string& text);
+
 }  // namespace tarnwell::test
