@@ -80,7 +80,13 @@ int OpenAndScan(const ScanOptions& o, ScannedVolume& s) {
     s.progress.Finish();
     s.parser = s.job->Parser();
     ScanOutcome outcome = s.job->Outcome();
-    if (outcome == ScanOutcome::Refused || outcome == ScanOutcome::Aborted) return kExitUsage;
+    if (outcome == ScanOutcome::Refused || outcome == ScanOutcome::Aborted) {
+        // A parser that found nothing it could read may have had nothing more to say.
+        if (s.prompter.ErrorsPrinted() == 0)
+            std::fprintf(stderr, "error: no readable %s file system at sector %lld; see --fs\n",
+                         s.volume.fileSystem.c_str(), static_cast<long long>(s.volume.startSector));
+        return kExitUsage;
+    }
     s.stopped = s.stopped || outcome == ScanOutcome::Stopped;
     if (s.stopped) std::fprintf(stderr, "stopped: showing what was found so far\n");
     // A Ctrl-C during the scan must not cut short what the command does next.

@@ -79,6 +79,12 @@ std::string PhaseWords(Phase phase) {
     return {};
 }
 
+// "a FAT32", "an NTFS", "an ext4", "an exFAT", "an HFS+": by how the name is said.
+std::string Article(const std::string& name) {
+    const bool vowelSound = !name.empty() && std::string("aeiouAEIOUNH").find(name[0]) != std::string::npos;
+    return (vowelSound ? "an " : "a ") + name;
+}
+
 std::string OutcomeLine(const Event& e) {
     switch (e.step) {
         case Step::SourceNotOpened: return "the source cannot be opened";
@@ -90,7 +96,7 @@ std::string OutcomeLine(const Event& e) {
             return "--mode " + e.name + ": not available for " + (e.kind == "fat32" ? "FAT32" : "FAT12 and FAT16") +
                    " volumes; use --mode standard or --mode advanced";
         case Step::NotThisFileSystem:
-            return "not a " + Shown(e.kind) + " file system" +
+            return "not " + Article(Shown(e.kind)) + " file system" +
                    (e.found.empty() ? std::string() : " (the boot sector is " + Shown(e.found) + "); see --fs");
         case Step::ExFatUnreadable:
         case Step::ExtUnreadable: return "the volume cannot be read";
@@ -225,7 +231,10 @@ void CliPrompter::Inform(const Event& event) {
     const Verbosity v = CurrentVerbosity();
     if (outcome == Outcome::Refused || outcome == Outcome::Failed) {
         std::string line = OutcomeLine(event);
-        if (!line.empty()) PrintLine("error: " + line);
+        if (!line.empty()) {
+            PrintLine("error: " + line);
+            ++errors_;
+        }
     } else if (outcome == Outcome::Warning && v != Verbosity::Quiet) {
         std::string line = OutcomeLine(event);
         if (!line.empty()) PrintLine("warning: " + line);

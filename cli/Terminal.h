@@ -61,9 +61,13 @@ public:
     explicit CliPrompter(bool answer = true) : answer_(answer) {}
     void Inform(const Event& event) override;
     bool AskYesNo(const Event& question) override;
+    // Errors printed so far, so that a caller can tell a refusal that was
+    // explained from one that was not.
+    std::uint64_t ErrorsPrinted() const { return errors_; }
 
 private:
     bool answer_;
+    std::uint64_t errors_ = 0;
 };
 
 // The first SIGINT or SIGTERM asks the running job to stop and keep what it

@@ -78,6 +78,9 @@ TEST(CliVoice, QuietLeavesErrorsAndVerboseNamesThePhases) {
         // The kind asked, not the parser's, and the kind the boot sector holds.
         {{"-q", "list", fat32, "--fs", "fat12"}, 2, {"error: not a FAT12 file system (the boot sector is FAT32); see --fs"}},
         {{"list", fat32, "--fs", "fat16"}, 2, {"error: not a FAT16 file system (the boot sector is FAT32); see --fs"}},
+        // A parser that finds nothing it can read still leaves a reason.
+        {{"list", fat32, "--fs", "ntfs"}, 2, {"error: no readable NTFS file system at sector 0; see --fs"}},
+        {{"list", fat32, "--fs", "ext"}, 2, {"error: not an ext2/ext3/ext4 file system"}},
         {{"list", fat32, "--mode", "deep", "-q"}, 2,
          {"error: --mode deep: not available for FAT32 volumes"}},
         {{"list", fat32, "-v"}, 0,
