@@ -102,9 +102,10 @@ run_target() {
 failed=0
 only=${FUZZ_ONLY:-}
 running=0
-for target in "$build"/fuzz/fuzz-*; do
-    [ -f "$target" ] && [ -x "$target" ] || continue  # not the build's own folders
-    name=$(basename "$target")
+# The targets the build defines now: a renamed one's old binary is left alone.
+for name in $targets; do
+    target=$build/fuzz/$name
+    [ -f "$target" ] && [ -x "$target" ] || continue
     [ -z "$only" ] || [[ " $only " == *" $name "* ]] || continue
     if [ "$running" -ge "$jobs" ]; then
         wait -n || failed=1
