@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git python3
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev zlib1g-dev
   libewf-dev libvhdi-dev libvmdk-dev libqcow-dev nettle-dev
   # fuzzing (libFuzzer with clang)
